@@ -1,0 +1,29 @@
+// Test-only controls of the host layer: fault injection and message-box
+// capture. Nothing in the program includes this header; only tests do.
+#pragma once
+
+#include "win32_posix.h"
+
+// Clears every pending fault. The message-box hook stays as it is.
+void FaultReset(void);
+
+// The n-th GlobalAlloc from now (1 = the next one) returns NULL with the given last error.
+void FaultFailAllocation(unsigned n, DWORD error = ERROR_NOT_ENOUGH_MEMORY);
+
+// The n-th GlobalLock from now (1 = the next one) returns NULL with the given last error.
+void FaultFailLock(unsigned n, DWORD error = ERROR_INVALID_HANDLE);
+
+// Every NtReadFile whose range meets the bytes [offset, offset + length) of any
+// raw volume returns the given status and reads nothing.
+void FaultReadStatus(ULONGLONG offset, ULONGLONG length, NTSTATUS status);
+
+// The n-th mutex wait from now (1 = the next one) returns WAIT_TIMEOUT at once,
+// with last error 0, without taking the mutex.
+void FaultMutexTimeout(unsigned n);
+
+// The n-th PostMessageA from now fails with ERROR_INVALID_WINDOW_HANDLE.
+void FaultFailPost(unsigned n);
+
+// Routes MessageBoxA to the hook instead of standard error; NULL restores it.
+typedef void (*MESSAGEBOXHOOK)(const char *caption, const char *text);
+void SetMessageBoxHook(MESSAGEBOXHOOK hook);

@@ -1,0 +1,304 @@
+// Files and raw volumes on the host: the handle table, CreateFileA over
+// open(2) with drive letters mapped by DefineDosDeviceA, sequential ReadFile,
+// positioned NtReadFile over pread(2), and the injected read statuses.
+#include "handles.h"
+#include "faults.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+#include <vector>
+
+using vantrel_host::Kind;
+
+namespace {
+
+// ---- Handle table ----------------------------------------------------------
+
+std::mutex lockTable;
+std::unordered_map<HANDLE, std::shared_ptr<vantrel_host::Object>> &Table()
+{
+    // Never destroyed: threads may still close handles while the process exits.
+    static auto *table = new std::unordered_map<HANDLE, std::shared_ptr<vantrel_host::Object>>;
+    return *table;
+}
+
+// ---- Files -----------------------------------------------------------------
+
+struct File : vantrel_host::Object {
+    explicit File(int descriptor) : Object(Kind::File), fd(descriptor) {}
+    ~File() override { ::close(fd); }
+    const int fd;
+    std::mutex lockPosition;
+    off_t position = 0;
+};
+
+std::mutex lockDrives;
+std::map<char, std::string> &Drives()
+{
+    static auto *drives = new std::map<char, std::string>;
+    return *drives;
+}
+
+struct FaultRange {
+    ULONGLONG offset, length;
+    NTSTATUS status;
+};
+std::mutex lockFaults;
+std::vector<FaultRange> &FaultRanges()
+{
+    static auto *ranges = new std::vector<FaultRange>;
+    return *ranges;
+}
+
+// The drive letter of "X:", upper case, or 0 if the name is not a drive.
+char DriveOf(const char *name)
+{
+    if (!name || !std::isalpha(static_cast<unsigned char>(name[0])) || name[1] != ':' || name[2])
+        return 0;
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+}
+
+DWORD ErrorFromErrno(int error)
+{
+    switch (error) {
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EACCES: case EPERM: case EROFS: case EISDIR: return ERROR_ACCESS_DENIED;
+    case EMFILE: case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case EIO: return ERROR_CRC;
+    case EBADF: return ERROR_INVALID_HANDLE;
+    default: return ERROR_INVALID_PARAMETER;
+    }
+}
+
+// Reads up to `length` bytes at `offset`, retrying short reads until the end
+// of the file. Returns the bytes read, or -1 with errno set.
+ssize_t ReadAt(int fd, void *buffer, size_t length, off_t offset)
+{
+    size_t got = 0;
+    while (got < length) {
+        ssize_t n = ::pread(fd, static_cast<char *>(buffer) + got, length - got,
+                            offset + static_cast<off_t>(got));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (n == 0)
+            break;
+        got += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(got);
+}
+
+// The injected status for a read of [offset, offset + length), if any.
+bool FaultFor(ULONGLONG offset, ULONGLONG length, NTSTATUS *status)
+{
+    std::lock_guard<std::mutex> hold(lockFaults);
+    for (const FaultRange &range : FaultRanges()) {
+        if (length > 0 && offset < range.offset + range.length && range.offset < offset + length) {
+            *status = range.status;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+HANDLE vantrel_host::RegisterHandle(std::shared_ptr<Object> object)
+{
+    HANDLE handle = object.get();
+    std::lock_guard<std::mutex> hold(lockTable);
+    Table()[handle] = std::move(object);
+    return handle;
+}
+
+std::shared_ptr<vantrel_host::Object> vantrel_host::LookupHandle(HANDLE handle)
+{
+    std::lock_guard<std::mutex> hold(lockTable);
+    auto found = Table().find(handle);
+    return found == Table().end() ? nullptr : found->second;
+}
+
+bool vantrel_host::UnregisterHandle(HANDLE handle)
+{
+    std::shared_ptr<Object> object;  // destroyed after the table is unlocked
+    std::lock_guard<std::mutex> hold(lockTable);
+    auto found = Table().find(handle);
+    if (found == Table().end())
+        return false;
+    object = std::move(found->second);
+    Table().erase(found);
+    return true;
+}
+
+void vantrel_host::ResetFileFaults()
+{
+    std::lock_guard<std::mutex> hold(lockFaults);
+    FaultRanges().clear();
+}
+
+void FaultReadStatus(ULONGLONG offset, ULONGLONG length, NTSTATUS status)
+{
+    std::lock_guard<std::mutex> hold(lockFaults);
+    FaultRanges().push_back({offset, length, status});
+}
+
+BOOL CloseHandle(HANDLE hObject)
+{
+    // Files close their descriptor, mutex and thread handles drop their
+    // reference to the shared object, all in the objects' destructors.
+    if (!vantrel_host::UnregisterHandle(hObject)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL DefineDosDeviceA(DWORD dwFlags, LPCSTR lpDeviceName, LPCSTR lpTargetPath)
+{
+    const char drive = DriveOf(lpDeviceName);
+    if (!drive) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> hold(lockDrives);
+    if (dwFlags & DDD_REMOVE_DEFINITION) {
+        if (!Drives().erase(drive)) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return FALSE;
+        }
+        return TRUE;
+    }
+    if (!lpTargetPath || !*lpTargetPath) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    Drives()[drive] = lpTargetPath;
+    return TRUE;
+}
+
+HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                   LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                   DWORD dwFlagsAndAttributes, HANDLE hTemplateFile)
+{
+    // Share modes, security and flags have no meaning for read-only opens on
+    // the host; unbuffered reads simply go through the page cache.
+    (void)dwDesiredAccess, (void)dwShareMode, (void)lpSecurityAttributes;
+    (void)dwFlagsAndAttributes, (void)hTemplateFile;
+    if (!lpFileName || dwCreationDisposition != OPEN_EXISTING) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string path = lpFileName;
+    if (path.compare(0, 4, "\\\\.\\") == 0) {
+        const char drive = DriveOf(lpFileName + 4);
+        std::lock_guard<std::mutex> hold(lockDrives);
+        auto found = drive ? Drives().find(drive) : Drives().end();
+        if (found == Drives().end()) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        path = found->second;
+    }
+    // The program only ever reads, and its users may only have read
+    // permission on the device, so every open is read-only.
+    int fd;
+    do
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        SetLastError(ErrorFromErrno(errno));
+        return INVALID_HANDLE_VALUE;
+    }
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    try {
+        return vantrel_host::RegisterHandle(std::make_shared<File>(fd));
+    } catch (const std::bad_alloc &) {
+        ::close(fd);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+    }
+}
+
+BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+              LPDWORD lpNumberOfBytesRead, void *lpOverlapped)
+{
+    if (lpNumberOfBytesRead)
+        *lpNumberOfBytesRead = 0;
+    auto file = vantrel_host::LookupHandleAs<File>(hFile, Kind::File);
+    if (!file) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (lpOverlapped || (!lpBuffer && nNumberOfBytesToRead)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> hold(file->lockPosition);
+    ssize_t got = ReadAt(file->fd, lpBuffer, nNumberOfBytesToRead, file->position);
+    if (got < 0) {
+        SetLastError(ErrorFromErrno(errno));
+        return FALSE;
+    }
+    // At the end of the file ReadFile succeeds with 0 bytes.
+    file->position += got;
+    if (lpNumberOfBytesRead)
+        *lpNumberOfBytesRead = static_cast<DWORD>(got);
+    return TRUE;
+}
+
+NTSTATUS NtReadFile(HANDLE FileHandle, HANDLE Event, PIO_APC_ROUTINE ApcRoutine, PVOID ApcContext,
+                    PIO_STATUS_BLOCK IoStatusBlock, PVOID Buffer, ULONG Length,
+                    PLARGE_INTEGER ByteOffset, PULONG Key)
+{
+    (void)ApcContext, (void)Key;
+    NTSTATUS status = STATUS_SUCCESS;
+    ssize_t got = 0;
+    auto file = vantrel_host::LookupHandleAs<File>(FileHandle, Kind::File);
+    if (!file) {
+        status = STATUS_INVALID_HANDLE;
+    } else if (Event || ApcRoutine || !IoStatusBlock || (!Buffer && Length) ||
+               (ByteOffset && ByteOffset->QuadPart < 0)) {
+        // Only the synchronous form is supported.
+        status = STATUS_INVALID_PARAMETER;
+    } else {
+        std::lock_guard<std::mutex> hold(file->lockPosition);
+        const off_t offset = ByteOffset ? static_cast<off_t>(ByteOffset->QuadPart) : file->position;
+        if (FaultFor(static_cast<ULONGLONG>(offset), Length, &status)) {
+            // The injected status stands; nothing is read.
+        } else if (Length > 0) {
+            got = ReadAt(file->fd, Buffer, Length, offset);
+            if (got < 0) {
+                got = 0;
+                status = STATUS_DEVICE_DATA_ERROR;
+            } else if (got == 0) {
+                // Nothing at all past the end; a read straddling the end
+                // succeeds with the bytes that exist.
+                status = STATUS_END_OF_FILE;
+            } else {
+                file->position = offset + got;
+            }
+        }
+    }
+    if (IoStatusBlock) {
+        IoStatusBlock->Status = status;
+        IoStatusBlock->Information = static_cast<ULONG_PTR>(got);
+    }
+    return status;
+}
