@@ -1,0 +1,198 @@
+// Volume geometry and raw sector access: the boot sector's fields and the
+// values derived from them, ReadSectors and GetCluster over NtReadFile, and
+// the preparation of a volume before its walk.
+#include "engine/geometry.h"
+
+#include <cstring>
+
+#include "app/kivifat.h"
+#include "engine/fatdisk.h"
+#include "volume/volume.h"
+
+DWORD BytesPerSector;
+DWORD SectorsPerCluster;
+DWORD BootSectors;
+DWORD Fats;
+DWORD RootDirs;
+DWORD TotalSectors;
+DWORD SectorsPerFat;
+DWORD Cluster2;
+DWORD TotalClusters;
+DWORD BytesPerCluster;
+DWORD FatBits;
+
+HANDLE hVolumes = INVALID_HANDLE_VALUE;
+HGLOBAL hFat;
+HGLOBAL hTmp;
+DWORD DirEntries;
+
+namespace {
+
+// Reads `length` bytes at `offset` of the raw volume. A read that returns
+// fewer bytes than asked (the end of an image) counts as the end of the file,
+// so that nothing ever parses bytes that were not read.
+NTSTATUS ReadVolume(ULONGLONG offset, ULONG length, void *destination)
+{
+    IO_STATUS_BLOCK status;
+    LARGE_INTEGER position;
+    position.QuadPart = (LONGLONG)offset;
+    NTSTATUS result = NtReadFile(hVolumes, NULL, NULL, NULL, &status, destination, length, &position, NULL);
+    if (result == 0 && status.Information != length)
+        result = STATUS_END_OF_FILE;
+    return result;
+}
+
+void FreeBlock(HGLOBAL &block)
+{
+    if (block != NULL)
+        GlobalFree(block);
+    block = NULL;
+}
+
+// Frees what a failed preparation has opened and read so far.
+bool AbandonPreparation()
+{
+    FreeBlock(hTmp);
+    FreeBlock(hFat);
+    CloseVolume();
+    return false;
+}
+
+// Decodes the boot sector's fields into the geometry variables.
+void DecodeBootSector(const BYTE *boot)
+{
+    BytesPerSector = ld_16(&boot[BPB_BytsPerSec]);
+    SectorsPerCluster = boot[BPB_SecPerClus];
+    BootSectors = ld_16(&boot[BPB_RsvdSecCnt]);
+    Fats = boot[BPB_NumFATs];
+    RootDirs = ld_16(&boot[BPB_RootEntCnt]);
+    TotalSectors = ld_16(&boot[BPB_TotSec16]);
+    if (TotalSectors == 0)
+        TotalSectors = ld_32(&boot[BPB_TotSec32]);
+    SectorsPerFat = ld_16(&boot[BPB_FATSz16]);
+}
+
+// The reason the decoded geometry cannot be read safely, or NULL when it can.
+// Checked before any division by it and before any read that it positions.
+LPCSTR GeometryFault()
+{
+    if (BytesPerSector != SECTOR_SIZE)
+        return "ERROR - StartDirScanThread - Sector size is not 512 bytes";
+    if (SectorsPerCluster == 0 || SectorsPerCluster > 128 || (SectorsPerCluster & (SectorsPerCluster - 1)) != 0)
+        return "ERROR - StartDirScanThread - Invalid sectors per cluster";
+    if (Fats == 0 || SectorsPerFat == 0 || RootDirs * SZ_DIRE < SECTOR_SIZE)
+        return "ERROR - StartDirScanThread - No FAT or no root directory";
+    const ULONGLONG systemArea = (ULONGLONG)BootSectors + (ULONGLONG)Fats * SectorsPerFat +
+                                 RootDirs * SZ_DIRE / SECTOR_SIZE;
+    if (systemArea > TotalSectors)
+        return "ERROR - StartDirScanThread - FAT or root directory beyond the end of the volume";
+    if (Cluster2 > TotalSectors)
+        return "ERROR - StartDirScanThread - Data area beyond the end of the volume";
+    return NULL;
+}
+
+}  // namespace
+
+void CloseVolume()
+{
+    if (hVolumes != INVALID_HANDLE_VALUE)
+        CloseHandle(hVolumes);
+    hVolumes = INVALID_HANDLE_VALUE;
+}
+
+HGLOBAL ReadSectors(DWORD first, DWORD count)
+{
+    const SIZE_T bytes = (SIZE_T)count * SECTOR_SIZE;
+    HGLOBAL block = GlobalAlloc(GHND, bytes);
+    if (block == NULL) {
+        ErrorHandling("Error number %ld occured during ReadSectors - GlobalAlloc.");
+        return NULL;
+    }
+    BYTE *data = (BYTE *)GlobalLock(block);
+    if (data == NULL) {
+        ErrorHandling("Error number %ld occured during ReadSectors - GlobalLock.");
+        GlobalFree(block);
+        return NULL;
+    }
+    const NTSTATUS status = ReadVolume((ULONGLONG)first * SECTOR_SIZE, (ULONG)bytes, data);
+    if (status != 0) {
+        wsprintfA(cString, "Error number 0x%0X occured during ReadSectors - NtReadFile.", status);
+        MessageBoxA(NULL, cString, szAppName, MB_OK);
+        GlobalFree(block);
+        return NULL;
+    }
+    GlobalUnlock(block);
+    return block;
+}
+
+bool GetCluster(WORD cluster, BYTE *destination)
+{
+    NTSTATUS status = STATUS_INVALID_PARAMETER;
+    // Clusters 0 and 1 have no place on the disk; a cluster whose sectors lie
+    // past the volume's end is not read either.
+    if (cluster >= 2) {
+        const ULONGLONG offset = ((ULONGLONG)(cluster - 2) * SectorsPerCluster + Cluster2) * BytesPerSector;
+        const ULONGLONG volumeEnd = (ULONGLONG)TotalSectors * BytesPerSector;
+        status = offset + BytesPerCluster > volumeEnd ? STATUS_END_OF_FILE
+                                                      : ReadVolume(offset, BytesPerCluster, destination);
+    }
+    if (status == 0)
+        return true;
+    memset(destination, 0, BytesPerCluster);
+    char cMessage[96];
+    wsprintfA(cMessage, "Error number 0x%0X occured during GetCluster - NtReadFile", status);
+    MessageBoxA(NULL, cMessage, szAppName, MB_OK);
+    return false;
+}
+
+bool PrepareVolume()
+{
+    // The FAT of the previous analysis is replaced now.
+    FreeBlock(hFat);
+
+    char path[8] = "\\\\.\\";
+    strcat(path, cDrive);
+    hVolumes = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                           OPEN_EXISTING, FILE_FLAG_NO_BUFFERING, NULL);
+    if (hVolumes == INVALID_HANDLE_VALUE) {
+        ErrorHandling("Error number %ld occured during StartDirScanThread - CreateFile.");
+        return false;
+    }
+
+    HGLOBAL hBoot = ReadSectors(0, 1);
+    if (hBoot == NULL)
+        return AbandonPreparation();
+    const BYTE *boot = (const BYTE *)GlobalLock(hBoot);
+    if (boot == NULL) {
+        ErrorHandling("Error number %ld occured during StartDirScanThread - GlobalLock.");
+        GlobalFree(hBoot);
+        return AbandonPreparation();
+    }
+    DecodeBootSector(boot);
+    GlobalUnlock(hBoot);
+    GlobalFree(hBoot);
+
+    Cluster2 = RealFatSa.QueryStartDataLbn();
+    if (LPCSTR fault = GeometryFault()) {
+        ErrorBox(fault);
+        return AbandonPreparation();
+    }
+    TotalClusters = (TotalSectors - Cluster2) / SectorsPerCluster;
+    BytesPerCluster = SectorsPerCluster * BytesPerSector;
+    FatBits = FatBitsFor(TotalClusters);
+    // Only the root slots inside the whole sectors read are examined.
+    const DWORD rootSectors = RootDirs * SZ_DIRE / SECTOR_SIZE;
+    DirEntries = rootSectors * (SECTOR_SIZE / SZ_DIRE);
+
+    // The second copy follows the first, whatever the boot sector's count of copies.
+    hFat = ReadSectors(BootSectors, SectorsPerFat);
+    if (hFat == NULL)
+        hFat = ReadSectors(BootSectors + SectorsPerFat, SectorsPerFat);
+    if (hFat == NULL)
+        return AbandonPreparation();
+
+    hTmp = ReadSectors(BootSectors + SectorsPerFat * Fats, rootSectors);
+    if (hTmp == NULL)
+        return AbandonPreparation();
+    return true;
+}

@@ -1,0 +1,43 @@
+// The engine's raw view of the selected volume: the geometry decoded from the
+// boot sector, the raw volume handle, the in-memory FAT and root directory,
+// and the two read primitives.
+#pragma once
+
+#include "platform/win32.h"
+
+// Geometry, rewritten by every volume preparation.
+extern DWORD BytesPerSector;
+extern DWORD SectorsPerCluster;
+extern DWORD BootSectors;       // reserved sectors before the first FAT
+extern DWORD Fats;
+extern DWORD RootDirs;          // root directory entries
+extern DWORD TotalSectors;
+extern DWORD SectorsPerFat;
+extern DWORD Cluster2;          // first sector of the data area
+extern DWORD TotalClusters;
+extern DWORD BytesPerCluster;
+extern DWORD FatBits;           // 12 or 16
+
+extern HANDLE hVolumes;         // the raw volume; INVALID_HANDLE_VALUE when closed
+extern HGLOBAL hFat;            // one whole FAT copy: SectorsPerFat x 512 bytes
+extern HGLOBAL hTmp;            // raw entries of the directory about to be loaded
+extern DWORD DirEntries;        // 32-byte slots in hTmp
+
+// Reads `count` 512-byte sectors from `first` into a new zero-filled block.
+// Returns the block unlocked (the caller frees it), or NULL after showing why.
+// UI thread only: its messages are formatted in cString.
+HGLOBAL ReadSectors(DWORD first, DWORD count);
+
+// Reads data cluster `cluster` into BytesPerCluster bytes at `destination`.
+// On failure shows the status, leaves the destination zero-filled and returns
+// false. Scan thread; formats its message in a buffer of its own.
+bool GetCluster(WORD cluster, BYTE *destination);
+
+// Closes hVolumes if it is open.
+void CloseVolume();
+
+// Opens "\\.\<cDrive>", decodes and checks the boot sector, takes the data
+// area's start from the super-area read by KivNTInitialize, and reads the
+// first readable FAT copy into hFat and the root directory into hTmp. False
+// after showing why; nothing is then left open or allocated.
+bool PrepareVolume();
