@@ -1,0 +1,266 @@
+// The directory walker. Every loop over entry slots is bounded by DirEntries
+// and by the counts taken first, every directory is entered at most once per
+// walk (so a tree that refers back to itself cannot make the walk repeat), and
+// the level stack and path buffers are never exceeded.
+#include "engine/walker.h"
+
+#include <cstring>
+
+#include "app/kivifat.h"
+#include "engine/chains.h"
+#include "engine/fatdisk.h"
+#include "engine/geometry.h"
+
+LONG Level;
+char DirName[MAX_LEVELS][DIR_NAME_SIZE];
+HGLOBAL hDir[MAX_LEVELS];
+DWORD pDirEntry[MAX_LEVELS];
+DWORD DirCount[MAX_LEVELS];
+
+DWORD FileCount;
+HGLOBAL hFiles;
+DWORD pFileEntry;
+
+namespace {
+
+// Start clusters of the directories entered during this walk.
+BYTE DirEntered[0x10000 / 8];
+
+// A FAT directory holds at most 65536 entries; chains longer than that are
+// read only that far.
+const ULONGLONG MaxDirBytes = 0x10000 * SZ_DIRE;
+
+enum SlotKind { SLOT_END, SLOT_IGNORED, SLOT_DIR, SLOT_FILE };
+
+SlotKind Classify(const BYTE *slot)
+{
+    if (slot[DIR_Name] == 0)
+        return SLOT_END;
+    if (slot[DIR_Name] == 0xE5 || (slot[DIR_Attr] & 0x08) != 0)
+        return SLOT_IGNORED;   // deleted, volume label, long-name part
+    if ((slot[DIR_Attr] & 0x10) != 0)
+        return slot[DIR_Name] == '.' ? SLOT_IGNORED : SLOT_DIR;
+    return SLOT_FILE;
+}
+
+// Copies the slots of `kind` from `raw` into `destination`, at most `limit`.
+void CopySlots(BYTE *destination, const BYTE *raw, SlotKind kind, DWORD limit)
+{
+    DWORD copied = 0;
+    for (DWORD slot = 0; slot < DirEntries && copied < limit; slot++) {
+        const BYTE *entry = raw + slot * SZ_DIRE;
+        const SlotKind found = Classify(entry);
+        if (found == SLOT_END)
+            break;
+        if (found == kind)
+            memcpy(destination + SZ_DIRE * copied++, entry, SZ_DIRE);
+    }
+}
+
+size_t PathLength()
+{
+    size_t length = strlen(cDrive);
+    for (LONG level = 0; level <= Level; level++)
+        length += strlen(DirName[level]);
+    return length;
+}
+
+// True when a subdirectory `name` starting at `cluster` may be entered from
+// the current level; marks it entered.
+bool MayEnter(const char *name, WORD cluster)
+{
+    if (Level + 1 >= MAX_LEVELS || PathLength() + strlen(name) + 1 > MAX_DIR_PATH)
+        return false;
+    BYTE &bits = DirEntered[cluster / 8];
+    const BYTE mask = (BYTE)(1u << (cluster % 8));
+    if (bits & mask)
+        return false;
+    bits |= mask;
+    return true;
+}
+
+// Reads the first `count` clusters of the chain from `start` into `raw`.
+void ReadChain(const BYTE *fat, WORD start, DWORD count, BYTE *raw)
+{
+    DWORD cluster = start;
+    for (DWORD read = 0; read < count; read++) {
+        GetCluster((WORD)cluster, raw + (size_t)read * BytesPerCluster);
+        cluster = NextCluster(fat, (WORD)cluster);
+    }
+}
+
+// Enters the subdirectory at pDirEntry of the current level.
+bool EnterDir()
+{
+    const BYTE *dirs = (const BYTE *)GlobalLock(hDir[Level]);
+    if (dirs == NULL) {
+        ErrorHandling("Error number %ld occured during NextDir - GlobalLock - Dir.");
+        return false;
+    }
+    const BYTE *entry = dirs + pDirEntry[Level] * SZ_DIRE;
+    char name[13];
+    GetEntryName(name, entry);
+    const WORD start = ld_16(&entry[DIR_FstClusLO]);
+    GlobalUnlock(hDir[Level]);
+    DirCount[Level]--;
+    pDirEntry[Level]++;
+    if (!MayEnter(name, start))
+        return true;
+    Level++;
+    strcpy(DirName[Level], name);
+    strcat(DirName[Level], "\\");
+
+    const BYTE *fat = (const BYTE *)GlobalLock(hFat);
+    if (fat == NULL) {
+        ErrorHandling(FatBits == 16 ? "Error number %ld occured during NextDir - GlobalLock - 16bit."
+                                    : "Error number %ld occured during NextDir - GlobalLock - 12bit.");
+        return false;
+    }
+    WORD clusters;
+    if (!MeasureDirChain(fat, start, &clusters)) {
+        GlobalUnlock(hFat);
+        return true;
+    }
+    DWORD count = clusters;
+    if ((ULONGLONG)count * BytesPerCluster > MaxDirBytes)
+        count = (DWORD)(MaxDirBytes / BytesPerCluster);
+    DirEntries = (DWORD)((ULONGLONG)count * BytesPerCluster / SZ_DIRE);
+    // GHND: a slice whose read fails stays zero-filled, which ends the directory there.
+    hTmp = GlobalAlloc(GHND, (SIZE_T)count * BytesPerCluster);
+    if (hTmp == NULL) {
+        ErrorHandling("Error number %ld occured during NextDir - GlobalAlloc.");
+        GlobalUnlock(hFat);
+        return false;
+    }
+    BYTE *raw = (BYTE *)GlobalLock(hTmp);
+    if (raw == NULL) {
+        ErrorHandling("Error number %ld occured during NextDir - GlobalLock - Tmp.");
+        GlobalUnlock(hFat);
+        return false;
+    }
+    ReadChain(fat, start, count, raw);
+    GlobalUnlock(hTmp);
+    GlobalUnlock(hFat);
+    return true;
+}
+
+}  // namespace
+
+void ResetWalk()
+{
+    for (LONG level = 0; level < MAX_LEVELS; level++) {
+        if (hDir[level] != NULL)
+            GlobalFree(hDir[level]);
+        hDir[level] = NULL;
+        DirCount[level] = 0;
+        pDirEntry[level] = 0;
+        DirName[level][0] = 0;
+    }
+    if (hFiles != NULL)
+        GlobalFree(hFiles);
+    hFiles = NULL;
+    FileCount = 0;
+    pFileEntry = 0;
+    memset(DirEntered, 0, sizeof DirEntered);
+    strcpy(DirName[0], "\\");
+    Level = 0;
+}
+
+bool CountEntries()
+{
+    FileCount = 0;
+    DirCount[Level] = 0;
+    const BYTE *raw = (const BYTE *)GlobalLock(hTmp);
+    if (raw == NULL) {
+        ErrorHandling("Error number %ld occured during CountEntries - GlobalLock.");
+        return false;
+    }
+    for (DWORD slot = 0; slot < DirEntries; slot++) {
+        const SlotKind kind = Classify(raw + slot * SZ_DIRE);
+        if (kind == SLOT_END)
+            break;
+        if (kind == SLOT_FILE)
+            FileCount++;
+        else if (kind == SLOT_DIR)
+            DirCount[Level]++;
+    }
+    GlobalUnlock(hTmp);
+    return true;
+}
+
+bool LoadDirs()
+{
+    if (DirCount[Level] == 0)
+        return true;
+    hDir[Level] = GlobalAlloc(GHND, (SIZE_T)DirCount[Level] * SZ_DIRE);
+    if (hDir[Level] == NULL) {
+        ErrorHandling("Error number %ld occured during LoadDirs - GlobalAlloc.");
+        return false;
+    }
+    BYTE *dirs = (BYTE *)GlobalLock(hDir[Level]);
+    if (dirs == NULL) {
+        ErrorHandling("Error number %ld occured during LoadDirs - GlobalLock - Dir.");
+        return false;
+    }
+    const BYTE *raw = (const BYTE *)GlobalLock(hTmp);
+    if (raw == NULL) {
+        ErrorHandling("Error number %ld occured during LoadDirs - GlobalLock - Tmp.");
+        GlobalUnlock(hDir[Level]);
+        return false;
+    }
+    CopySlots(dirs, raw, SLOT_DIR, DirCount[Level]);
+    pDirEntry[Level] = 0;
+    GlobalUnlock(hTmp);
+    GlobalUnlock(hDir[Level]);
+    return true;
+}
+
+bool LoadFiles()
+{
+    if (FileCount == 0)
+        return true;
+    hFiles = GlobalAlloc(GHND, (SIZE_T)FileCount * SZ_DIRE);
+    if (hFiles == NULL) {
+        ErrorHandling("Error number %ld occured during LoadFiles - GlobalAlloc.");
+        return false;
+    }
+    BYTE *files = (BYTE *)GlobalLock(hFiles);
+    const BYTE *raw = files != NULL ? (const BYTE *)GlobalLock(hTmp) : NULL;
+    if (raw == NULL) {
+        ErrorHandling("Error number %ld occured during LoadFiles - GlobalLock.");
+        if (files != NULL)
+            GlobalUnlock(hFiles);
+        return false;
+    }
+    CopySlots(files, raw, SLOT_FILE, FileCount);
+    pFileEntry = 0;
+    GlobalUnlock(hTmp);
+    GlobalUnlock(hFiles);
+    return true;
+}
+
+bool NextDir()
+{
+    if (DirCount[Level] != 0)
+        return EnterDir();
+    if (hDir[Level] != NULL)
+        GlobalFree(hDir[Level]);
+    hDir[Level] = NULL;
+    Level--;
+    return Level >= 0;
+}
+
+void GetEntryName(char *destination, const BYTE *entry)
+{
+    char *out = destination;
+    for (int i = 0; i < 8; i++)
+        if (entry[DIR_Name + i] != ' ')
+            *out++ = (char)entry[DIR_Name + i];
+    if (entry[DIR_Name + 8] != ' ') {
+        *out++ = '.';
+        for (int i = 8; i < 11; i++)
+            if (entry[DIR_Name + i] != ' ')
+                *out++ = (char)entry[DIR_Name + i];
+    }
+    *out = 0;
+}

@@ -1,0 +1,42 @@
+// The directory walker: a stack of directory levels visited depth-first in
+// directory order. The current directory's raw entries (hTmp) are split into
+// subdirectories, kept on their level to be entered later, and files, kept
+// for the scan thread to measure.
+#pragma once
+
+#include "platform/win32.h"
+
+#define MAX_LEVELS 128
+#define DIR_NAME_SIZE 256
+// Longest directory path (drive included) that is entered: a file name of 12
+// characters and the terminator must still fit in the 260-byte file path.
+#define MAX_DIR_PATH 247
+
+extern LONG Level;                                   // current level; -1 when done
+extern char DirName[MAX_LEVELS][DIR_NAME_SIZE];      // "\" at 0, "NAME\" below
+extern HGLOBAL hDir[MAX_LEVELS];                     // subdirectory entries per level
+extern DWORD pDirEntry[MAX_LEVELS];                  // next subdirectory to enter
+extern DWORD DirCount[MAX_LEVELS];                   // subdirectories not yet entered
+
+extern DWORD FileCount;                              // files not yet measured
+extern HGLOBAL hFiles;                               // file entries of the current directory
+extern DWORD pFileEntry;                             // next file to measure
+
+// Empties every level (freeing what an earlier walk left) and puts the walk
+// at the root: Level 0, DirName[0] "\".
+void ResetWalk();
+
+// Counts the files (FileCount) and subdirectories (DirCount[Level]) in hTmp.
+bool CountEntries();
+// Copies the subdirectory entries of hTmp into hDir[Level].
+bool LoadDirs();
+// Copies the file entries of hTmp into hFiles.
+bool LoadFiles();
+// Enters the next subdirectory (reading its entries into hTmp) or climbs one
+// level when the current one is exhausted. A directory that cannot be walked
+// (broken chain, already entered, too deep, path too long) is skipped without
+// hTmp. False when the walk is complete or after an error was shown.
+bool NextDir();
+// Writes the display name of a directory entry ("README.TXT", "DATA") into
+// `destination`, at most 12 characters and a terminator.
+void GetEntryName(char *destination, const BYTE *entry);
