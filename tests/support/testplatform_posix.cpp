@@ -3,7 +3,7 @@
 #include "support/testplatform.h"
 
 #include "platform/win32.h"
-#include "platform/posix/faults.h"
+#include "platform/posix/host.h"
 
 namespace {
 // Installed before main, so that no test ever writes a box to standard error.

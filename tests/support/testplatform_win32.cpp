@@ -278,6 +278,20 @@ int SlotOf(char letter)
     return -1;
 }
 
+// Mappings outlive the process that made them (in the logon session on
+// Windows, in the prefix under Wine): undo those a test left behind, so that
+// later programs see only the drives that are really there.
+struct UnmapAtExit {
+    ~UnmapAtExit()
+    {
+        std::lock_guard<std::mutex> hold(lockMappings);
+        for (int index = 0; index < 26; ++index) {
+            Unmap(static_cast<char>('A' + index), mappings[index]);
+            GiveLetter(mappings[index]);
+        }
+    }
+} unmapAtExit;
+
 } // namespace
 
 bool MapDrive(char letter, const std::string &path)

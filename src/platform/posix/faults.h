@@ -1,8 +1,8 @@
-// Test-only controls of the host layer: fault injection and message-box
-// capture. Nothing in the program includes this header; only tests do.
+// Test-only controls of the host layer: fault injection. Nothing in the
+// program includes this header; only tests do.
 #pragma once
 
-#include "win32_posix.h"
+#include "host.h"
 
 // Clears every pending fault. The message-box hook stays as it is.
 void FaultReset(void);
@@ -23,7 +23,3 @@ void FaultMutexTimeout(unsigned n);
 
 // The n-th PostMessageA from now fails with ERROR_INVALID_WINDOW_HANDLE.
 void FaultFailPost(unsigned n);
-
-// Routes MessageBoxA to the hook instead of standard error; NULL restores it.
-typedef void (*MESSAGEBOXHOOK)(const char *caption, const char *text);
-void SetMessageBoxHook(MESSAGEBOXHOOK hook);

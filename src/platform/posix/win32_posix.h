@@ -16,8 +16,8 @@ typedef unsigned char BYTE, UCHAR;
 typedef uint16_t WORD, USHORT;
 typedef uint32_t DWORD, ULONG, *LPDWORD, *PULONG;
 typedef int32_t LONG, NTSTATUS;   // 32 bits, as on Windows
-typedef int64_t LONGLONG;
-typedef uint64_t ULONGLONG;
+typedef long long LONGLONG;
+typedef unsigned long long ULONGLONG;
 typedef unsigned int UINT;
 typedef char CHAR;
 typedef char *LPSTR;
