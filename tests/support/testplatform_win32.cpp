@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -84,17 +85,21 @@ void *__imp_MessageBoxExW = reinterpret_cast<void *>(&TestMessageBoxExW);
 // makes that link for us, as Wine's own drive configuration does: "x:" to the
 // image's folder (so that Wine attributes the device to drive X:) and "x::" to
 // the image. Either way, the mapping is checked by opening "\\.\X:" and
-// comparing the file it reaches with the image.
+// comparing the file it reaches with the image. (Under Wine, raw reads follow
+// a new mapping at once; GetVolumeInformationA reports the image's label and
+// "FAT" up to a second later, as Wine caches drive information that long.)
 //
 // Mappings are shared by every process of the session (the whole prefix under
 // Wine), so a named mutex per letter keeps test programs that run in parallel
 // from mapping the same letter at once: MapDrive takes it and UnmapDrive (from
-// the same thread) gives it back; process exit gives it back too.
+// the same thread) gives it back; so does the end of the process, which also
+// undoes the mappings left in place.
 // ---------------------------------------------------------------------------
 namespace {
 
 // The mount manager's request to define or remove a drive from host paths
-// (Wine's own interface; layout of Wine 6 and later).
+// (Wine's own interface, laid out as in Wine 8; were the layout ever to
+// change, the check that follows every mapping would make MapDrive fail).
 const DWORD kDefineUnixDrive =
     CTL_CODE('m', 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
 

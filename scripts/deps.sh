@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, the Debian packages that the host and Windows builds
+# and their tests need; returns at once when all of them are already there.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ googletest libgtest-dev  # host build and unit tests
+  g++-mingw-w64-x86-64                          # Windows build (-posix compilers, windres)
+  wine wine64 fonts-wine                        # running the Windows programs
+  xvfb xauth                                    # a display for them when there is none
+  dosfstools mtools python3                     # making, filling and checking FAT images
+)
+
+installed=" $(dpkg-query -W -f='${db:Status-Status} ${Package}\n' "${packages[@]}" 2>/dev/null |
+              sed -n 's/^installed //p' | tr '\n' ' ')"
+missing=()
+for package in "${packages[@]}"; do
+  [[ "$installed" == *" $package "* ]] || missing+=("$package")
+done
+if ((${#missing[@]} == 0)); then
+  echo "deps: all ${#packages[@]} packages installed"
+  exit 0
+fi
+
+echo "deps: installing ${missing[*]}"
+as_root=()
+if [[ $(id -u) != 0 ]]; then
+  as_root=(sudo)
+fi
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
