@@ -6,9 +6,10 @@ directories are created and files are written a directory at a time,
 interleaved across the tree; short-lived files are deleted again, and large
 files are then written into the holes they leave (mtools allocates from the
 lowest free cluster, so those files come out in many pieces, and so do the
-directories that grew meanwhile). The same arguments and seed always give the
-same image, byte for byte. Nothing is mounted; only the standard library,
-mkfs.fat and mtools are used.
+directories that grew meanwhile). With the same mkfs.fat and mtools, the same
+arguments and seed always give the same image, byte for byte. Nothing is
+mounted; only the standard library, mkfs.fat and mtools are used. The small
+presets take seconds; "large" takes a minute or two and writes about 1.5 GB.
 """
 
 import argparse
@@ -406,7 +407,9 @@ def make_filesystem(args, builder):
                     print(f"make-volume.py: {kib} KiB holds too many {args.cluster_bytes}-byte clusters "
                           f"for FAT{args.fat}; using {low} KiB", file=sys.stderr)
                 return low
-    fail("mkfs.fat failed:\n" + done.stderr.strip())
+    estimate = args.size_bytes // args.cluster_bytes
+    fail(f"mkfs.fat failed:\n{done.stderr.strip()}\n(a volume of this size has about {estimate} clusters of "
+         f"{args.cluster_bytes} bytes; FAT12 holds at most 4084 clusters, FAT16 from 4085 to 65524)")
 
 
 def read_geometry(path):
@@ -479,7 +482,8 @@ def build(args):
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
-    listing = builder.mtools("mdir", "-/", "-a", "-b", "::").splitlines()
+    # mdir reports an empty volume as "not found".
+    listing = builder.mtools("mdir", "-/", "-a", "-b", "::").splitlines() if planner.files or args.dirs else []
     found_dirs = sum(1 for line in listing if line.endswith("/"))
     found_files = len(listing) - found_dirs
     if (found_files, found_dirs) != (len(planner.files), len(planner.dirs) - 1):
@@ -521,7 +525,7 @@ def main():
     parser.add_argument("--seed", type=int, help=f"random seed; also the volume serial number (default {DEFAULTS['seed']})")
     parser.add_argument("--fill", type=float, help=f"share of the clusters the files end up using (default {DEFAULTS['fill']})")
     parser.add_argument("--churn", type=float, help="short-lived files written and deleted, as a share "
-                        f"of --files; 0 gives a volume without holes (default {DEFAULTS['churn']})")
+                        f"of --files; with 0 only rewritten files leave holes (default {DEFAULTS['churn']})")
     parser.add_argument("--rounds", type=int, help=f"rounds of writing and deleting (default {DEFAULTS['rounds']})")
     parser.add_argument("--long-names", type=float, help="share of names that are long names rather "
                         f"than 8.3 names (default {DEFAULTS['long_names']})")

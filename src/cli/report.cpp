@@ -94,7 +94,7 @@ void PrintJson(const Analysis &analysis)
         printf("%s%s", i ? ", " : "", JsonString(analysis.messages[i].c_str()).c_str());
     printf("]");
     if (analysis.listFiles) {
-        printf(",\n  \"files\": [");
+        printf(",\n  \"file_list\": [");
         for (size_t i = 0; i < analysis.files.size(); i++) {
             const MeasuredFile &file = analysis.files[i];
             printf("%s\n    {\"extents\": %lu, \"clusters\": %u, \"size\": %lu, \"path\": %s}", i ? "," : "",
