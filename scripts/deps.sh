@@ -11,7 +11,9 @@ packages=(
   dosfstools mtools python3                     # making, filling and checking FAT images
 )
 
-installed=" $(dpkg-query -W -f='${db:Status-Status} ${Package}\n' "${packages[@]}" 2>/dev/null |
+# dpkg-query fails for a package that dpkg has never heard of, as on a fresh
+# machine; what it printed for the others still counts.
+installed=" $({ dpkg-query -W -f='${db:Status-Status} ${Package}\n' "${packages[@]}" 2>/dev/null || true; } |
               sed -n 's/^installed //p' | tr '\n' ' ')"
 missing=()
 for package in "${packages[@]}"; do
