@@ -33,11 +33,11 @@ DWORD MaxLinks()
 }
 
 // Walks the chain from `start`, counting clusters and, when `extents` is
-// given, runs. False when the chain is broken.
-bool WalkChain(const BYTE *pFat, WORD start, WORD *count, DWORD *extents)
+// given, runs. False when the chain is broken or longer than `longest`.
+bool WalkChain(const BYTE *pFat, WORD start, DWORD longest, WORD *count, DWORD *extents)
 {
     const DWORD end = EndOfChain();
-    const DWORD limit = MaxLinks();
+    const DWORD limit = MaxLinks() < longest ? MaxLinks() : longest;
     DWORD links = 0;
     DWORD cluster = start;
     *count = 0;
@@ -74,11 +74,11 @@ DWORD NextCluster(const BYTE *pFat, WORD cluster)
 
 bool MeasureDirChain(const BYTE *pFat, WORD start, WORD *count)
 {
-    return WalkChain(pFat, start, count, NULL);
+    return WalkChain(pFat, start, 0xFFFFFFFF, count, NULL);
 }
 
-bool MeasureFileChain(const BYTE *pFat, WORD start, WORD *count)
+bool MeasureFileChain(const BYTE *pFat, WORD start, DWORD longest, WORD *count)
 {
     NumberOfExtents = 0;
-    return WalkChain(pFat, start, count, &NumberOfExtents);
+    return WalkChain(pFat, start, longest, count, &NumberOfExtents);
 }

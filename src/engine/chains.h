@@ -24,4 +24,7 @@ bool MeasureDirChain(const BYTE *pFat, WORD start, WORD *count);
 // As MeasureDirChain, and sets NumberOfExtents: one for every cluster whose
 // link is not the next cluster number (the last one always counts). On a
 // broken chain NumberOfExtents holds the extents counted up to the break.
-bool MeasureFileChain(const BYTE *pFat, WORD start, WORD *count);
+// The walk also stops, returning false, once the chain is longer than
+// `longest` clusters: the most its file's size can need, so that a file on a
+// corrupt volume costs no more than its size.
+bool MeasureFileChain(const BYTE *pFat, WORD start, DWORD longest, WORD *count);

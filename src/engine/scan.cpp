@@ -73,8 +73,9 @@ void MeasureFile(const BYTE *fat, const BYTE *entry)
     const DWORD size = ld_32(&entry[DIR_FileSize]);
     NumberOfExtents = 0;
     if (first != 0) {
+        const DWORD longest = (DWORD)(((ULONGLONG)size + BytesPerCluster - 1) / BytesPerCluster);
         WORD clusters;
-        if (MeasureFileChain(fat, first, &clusters) && ChainFitsSize(clusters, size))
+        if (MeasureFileChain(fat, first, longest, &clusters) && ChainFitsSize(clusters, size))
             CalculateStats(entry, cFileName, clusters);
     } else if (size == 0) {
         ZeroLengthFileCount++;

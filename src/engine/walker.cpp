@@ -1,7 +1,8 @@
 // The directory walker. Every loop over entry slots is bounded by DirEntries
-// and by the counts taken first, every directory is entered at most once per
-// walk (so a tree that refers back to itself cannot make the walk repeat), and
-// the level stack and path buffers are never exceeded.
+// and by the counts taken first; every cluster is read as directory data at
+// most once per walk, so a tree that refers back to itself, or directories
+// whose chains run into each other, cannot make the walk repeat; and the
+// level stack and path buffers are never exceeded.
 #include "engine/walker.h"
 
 #include <cstring>
@@ -23,8 +24,8 @@ DWORD pFileEntry;
 
 namespace {
 
-// Start clusters of the directories entered during this walk.
-BYTE DirEntered[0x10000 / 8];
+// Clusters read as directory data during this walk.
+BYTE DirClustersRead[0x10000 / 8];
 
 // A FAT directory holds at most 65536 entries; chains longer than that are
 // read only that far.
@@ -65,17 +66,24 @@ size_t PathLength()
     return length;
 }
 
-// True when a subdirectory `name` starting at `cluster` may be entered from
-// the current level; marks it entered.
-bool MayEnter(const char *name, WORD cluster)
+// True when a subdirectory `name` fits the level stack and the path buffers.
+bool MayEnter(const char *name)
 {
-    if (Level + 1 >= MAX_LEVELS || PathLength() + strlen(name) + 1 > MAX_DIR_PATH)
-        return false;
-    BYTE &bits = DirEntered[cluster / 8];
-    const BYTE mask = (BYTE)(1u << (cluster % 8));
-    if (bits & mask)
-        return false;
-    bits |= mask;
+    return Level + 1 < MAX_LEVELS && PathLength() + strlen(name) + 1 <= MAX_DIR_PATH;
+}
+
+// Claims the first `count` clusters of the complete chain from `start` for
+// this directory; false, claiming none, when one was read as directory data
+// already (the directory was entered before, or its chain runs into another's).
+bool ClaimChain(const BYTE *fat, WORD start, DWORD count)
+{
+    DWORD cluster = start;
+    for (DWORD claimed = 0; claimed < count; claimed++, cluster = NextCluster(fat, (WORD)cluster))
+        if (DirClustersRead[cluster / 8] & (1u << (cluster % 8)))
+            return false;
+    cluster = start;
+    for (DWORD claimed = 0; claimed < count; claimed++, cluster = NextCluster(fat, (WORD)cluster))
+        DirClustersRead[cluster / 8] |= (BYTE)(1u << (cluster % 8));
     return true;
 }
 
@@ -104,7 +112,7 @@ bool EnterDir()
     GlobalUnlock(hDir[Level]);
     DirCount[Level]--;
     pDirEntry[Level]++;
-    if (!MayEnter(name, start))
+    if (!MayEnter(name))
         return true;
     Level++;
     strcpy(DirName[Level], name);
@@ -124,6 +132,10 @@ bool EnterDir()
     DWORD count = clusters;
     if ((ULONGLONG)count * BytesPerCluster > MaxDirBytes)
         count = (DWORD)(MaxDirBytes / BytesPerCluster);
+    if (!ClaimChain(fat, start, count)) {
+        GlobalUnlock(hFat);
+        return true;
+    }
     DirEntries = (DWORD)((ULONGLONG)count * BytesPerCluster / SZ_DIRE);
     // GHND: a slice whose read fails stays zero-filled, which ends the directory there.
     hTmp = GlobalAlloc(GHND, (SIZE_T)count * BytesPerCluster);
@@ -161,7 +173,7 @@ void ResetWalk()
     hFiles = NULL;
     FileCount = 0;
     pFileEntry = 0;
-    memset(DirEntered, 0, sizeof DirEntered);
+    memset(DirClustersRead, 0, sizeof DirClustersRead);
     strcpy(DirName[0], "\\");
     Level = 0;
 }

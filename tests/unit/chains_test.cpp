@@ -10,6 +10,9 @@
 
 namespace {
 
+// No limit from the file's size.
+const DWORD AnyLength = 0xFFFFFFFF;
+
 // Points the engine's geometry at `image` without reading a volume, and
 // returns its first FAT copy.
 const BYTE *UseFat(const FatImage &image)
@@ -89,7 +92,7 @@ TEST_P(FileChain, CountsClustersAndExtents)
             image.SetLink(link.first, link.second);
         const BYTE *fat = UseFat(image);
         WORD clusters = 0xDEAD;
-        EXPECT_EQ(MeasureFileChain(fat, test.start, &clusters), test.complete) << test.what;
+        EXPECT_EQ(MeasureFileChain(fat, test.start, AnyLength, &clusters), test.complete) << test.what;
         if (test.complete) {
             EXPECT_EQ(clusters, test.clusters) << test.what;
             EXPECT_EQ(NumberOfExtents, test.extents) << test.what;
@@ -109,7 +112,7 @@ TEST_P(FileChain, BrokenChainKeepsTheExtentsCountedBeforeTheBreak)
     image.SetLink(5, 6);
     image.SetLink(6, 9);   // 9 is free
     WORD clusters;
-    EXPECT_FALSE(MeasureFileChain(UseFat(image), 5, &clusters));
+    EXPECT_FALSE(MeasureFileChain(UseFat(image), 5, AnyLength, &clusters));
     EXPECT_EQ(NumberOfExtents, 2u);
 }
 
@@ -123,9 +126,20 @@ TEST_P(FileChain, AChainAsLongAsTheVolumeIsComplete)
         image.SetLink(cluster, (uint16_t)(cluster + 1));
     image.SetLink(last, End());
     WORD clusters;
-    ASSERT_TRUE(MeasureFileChain(UseFat(image), 2, &clusters));
+    ASSERT_TRUE(MeasureFileChain(UseFat(image), 2, AnyLength, &clusters));
     EXPECT_EQ(clusters, (WORD)layout.Clusters());
     EXPECT_EQ(NumberOfExtents, 1u);
+}
+
+TEST_P(FileChain, StopsAtTheLengthItsFileCanNeed)
+{
+    FatImage image(Layout());
+    image.Chain({5, 6, 7, 8});
+    WORD clusters;
+    EXPECT_TRUE(MeasureFileChain(UseFat(image), 5, 4, &clusters));
+    EXPECT_EQ(clusters, 4);
+    EXPECT_FALSE(MeasureFileChain(UseFat(image), 5, 3, &clusters));
+    EXPECT_FALSE(MeasureFileChain(UseFat(image), 5, 0, &clusters));
 }
 
 INSTANTIATE_TEST_SUITE_P(Widths, FileChain, ::testing::Values(12u, 16u),
@@ -144,14 +158,14 @@ TEST(ReservedValues, AreFollowedAsClusterNumbersWhenTheImageHoldsThem)
     image.SetLink(5, 0xFFF8);
     image.SetLink(0xFFF8, 0xFFFF);
     WORD clusters;
-    ASSERT_TRUE(MeasureFileChain(UseFat(image), 5, &clusters));
+    ASSERT_TRUE(MeasureFileChain(UseFat(image), 5, AnyLength, &clusters));
     EXPECT_EQ(clusters, 2);
     EXPECT_EQ(NumberOfExtents, 2u);
 
     // 0xFF7 on a 12-bit FAT whose image ends before that entry breaks the chain.
     FatImage small(FatLayout::For(200));
     small.SetLink(5, 0xFF7);
-    EXPECT_FALSE(MeasureFileChain(UseFat(small), 5, &clusters));
+    EXPECT_FALSE(MeasureFileChain(UseFat(small), 5, AnyLength, &clusters));
 }
 
 }  // namespace

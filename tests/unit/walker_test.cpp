@@ -100,6 +100,9 @@ TEST(Walk, SkipsDirectoriesItCannotOrMustNotEnterSilently)
     PutFile(image, image.ClusterSlot(10, 2), "A1", 20);
     image.PutEntry(image.ClusterSlot(10, 3), "SELF", 0x10, 10, 0);   // refers back to A
     image.PutEntry(image.RootSlot(3), "SAME", 0x10, 10, 0);          // A again
+    image.PutEntry(image.RootSlot(4), "MERGES", 0x10, 40, 0);        // runs into A's cluster
+    image.SetLink(40, 10);
+    PutFile(image, image.ClusterSlot(40, 0), "M1", 21);
     EXPECT_EQ(Walk(image), (std::vector<std::string>{"V:\\A\\A1"}));
     EXPECT_TRUE(WalkCompleted);
     EXPECT_TRUE(CapturedTexts().empty());
