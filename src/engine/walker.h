@@ -34,8 +34,10 @@ bool LoadDirs();
 bool LoadFiles();
 // Enters the next subdirectory (reading its entries into hTmp) or climbs one
 // level when the current one is exhausted. A directory that cannot be walked
-// (broken chain, already entered, too deep, path too long) is skipped without
-// hTmp. False when the walk is complete or after an error was shown.
+// (a broken chain, a cluster already read as directory data, too deep, a path
+// too long) is skipped without hTmp. False when the walk is complete or after
+// an error was shown (a subdirectory that starts at the end of chain has an
+// empty block, which cannot be locked).
 bool NextDir();
 // Writes the display name of a directory entry ("README.TXT", "DATA") into
 // `destination`, at most 12 characters and a terminator.
