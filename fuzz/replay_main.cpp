@@ -6,7 +6,7 @@
 // libFuzzer); the input being run is written to --save=PATH first, so that a
 // crash leaves its reproducer there.
 //
-// usage: volume_fuzz_replay [--mutate=N] [--seed=S] [--save=PATH] FILE|DIR...
+// usage: <target>_replay [--mutate=N] [--seed=S] [--save=PATH] FILE|DIR...
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -102,9 +102,9 @@ void Mutate(std::vector<uint8_t> *bytes, Random *random)
     }
 }
 
-int Usage()
+int Usage(const char *program)
 {
-    fprintf(stderr, "usage: volume_fuzz_replay [--mutate=N] [--seed=S] [--save=PATH] FILE|DIR...\n");
+    fprintf(stderr, "usage: %s [--mutate=N] [--seed=S] [--save=PATH] FILE|DIR...\n", program);
     return 2;
 }
 
@@ -114,7 +114,7 @@ int main(int argc, char **argv)
 {
     unsigned long mutations = 0;
     uint64_t seed = 1;
-    std::string save = "/tmp/volume_fuzz_current";
+    std::string save = "/tmp/vantrel_fuzz_current";
     std::vector<fs::path> inputs;
     for (int i = 1; i < argc; i++) {
         const std::string arg = argv[i];
@@ -125,7 +125,7 @@ int main(int argc, char **argv)
         } else if (arg.rfind("--save=", 0) == 0) {
             save = arg.substr(7);
         } else if (arg.rfind("--", 0) == 0) {
-            return Usage();
+            return Usage(argv[0]);
         } else {
             std::error_code error;
             if (fs::is_directory(arg, error)) {
@@ -141,14 +141,14 @@ int main(int argc, char **argv)
         }
     }
     if (inputs.empty())
-        return Usage();
+        return Usage(argv[0]);
 
     Random random{seed ? seed : 1};
     unsigned long runs = 0;
     for (const fs::path &input : inputs) {
         std::vector<uint8_t> bytes;
         if (!ReadWhole(input, &bytes)) {
-            fprintf(stderr, "volume_fuzz_replay: cannot read %s\n", input.c_str());
+            fprintf(stderr, "%s: cannot read %s\n", argv[0], input.c_str());
             return 1;
         }
         LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
@@ -157,13 +157,13 @@ int main(int argc, char **argv)
             std::vector<uint8_t> mutated = bytes;
             Mutate(&mutated, &random);
             if (!WriteWhole(save, mutated)) {
-                fprintf(stderr, "volume_fuzz_replay: cannot write %s\n", save.c_str());
+                fprintf(stderr, "%s: cannot write %s\n", argv[0], save.c_str());
                 return 1;
             }
             LLVMFuzzerTestOneInput(mutated.data(), mutated.size());
             runs++;
         }
     }
-    printf("volume_fuzz_replay: %lu inputs run from %zu files\n", runs, inputs.size());
+    printf("%s: %lu inputs run from %zu files\n", argv[0], runs, inputs.size());
     return 0;
 }

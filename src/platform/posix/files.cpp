@@ -1,6 +1,7 @@
 // Files and raw volumes on the host: the handle table, CreateFileA over
 // open(2) with drive letters mapped by DefineDosDeviceA, sequential ReadFile,
-// positioned NtReadFile over pread(2), and the injected read statuses.
+// GetFileSize, positioned NtReadFile over pread(2), and the injected read
+// statuses.
 #include "handles.h"
 #include "faults.h"
 
@@ -261,6 +262,28 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
     if (lpNumberOfBytesRead)
         *lpNumberOfBytesRead = static_cast<DWORD>(got);
     return TRUE;
+}
+
+DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh)
+{
+    auto file = vantrel_host::LookupHandleAs<File>(hFile, Kind::File);
+    if (!file) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_FILE_SIZE;
+    }
+    struct stat info;
+    if (::fstat(file->fd, &info) != 0) {
+        SetLastError(ErrorFromErrno(errno));
+        return INVALID_FILE_SIZE;
+    }
+    const ULONGLONG size = static_cast<ULONGLONG>(info.st_size);
+    if (lpFileSizeHigh)
+        *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
+    const DWORD low = static_cast<DWORD>(size);
+    // Tells a real low part of all ones from a failure.
+    if (low == INVALID_FILE_SIZE)
+        SetLastError(NO_ERROR);
+    return low;
 }
 
 NTSTATUS NtReadFile(HANDLE FileHandle, HANDLE Event, PIO_APC_ROUTINE ApcRoutine, PVOID ApcContext,

@@ -1,6 +1,7 @@
-// Global memory blocks on the host: an HGLOBAL names a header {size, flags,
-// lock count} followed by the data, and every live block is tracked so that a
-// stale or doubly freed handle is refused instead of corrupting the heap.
+// Global and local memory blocks on the host: an HGLOBAL names a header
+// {size, flags, lock count} followed by the data, and every live block is
+// tracked so that a stale or doubly freed handle is refused instead of
+// corrupting the heap.
 #include "handles.h"
 #include "faults.h"
 
@@ -148,3 +149,10 @@ SIZE_T GlobalSize(HGLOBAL hMem)
     }
     return block->size;
 }
+
+// Local blocks: the same blocks, so that a handle from LocalAlloc may be
+// locked, unlocked and freed with the Global functions and the other way round.
+HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes) { return GlobalAlloc(uFlags, uBytes); }
+LPVOID LocalLock(HLOCAL hMem) { return GlobalLock(hMem); }
+BOOL LocalUnlock(HLOCAL hMem) { return GlobalUnlock(hMem); }
+HLOCAL LocalFree(HLOCAL hMem) { return GlobalFree(hMem); }

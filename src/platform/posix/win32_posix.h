@@ -29,6 +29,7 @@ typedef intptr_t LPARAM, LRESULT;
 
 typedef void *HANDLE;
 typedef HANDLE HGLOBAL;
+typedef HANDLE HLOCAL;
 typedef struct HWND__ *HWND;
 typedef struct HDC__ *HDC;
 typedef struct SECURITY_ATTRIBUTES_ *LPSECURITY_ATTRIBUTES;
@@ -88,6 +89,10 @@ typedef struct tagMSG {
 #define GMEM_ZEROINIT 0x0040
 #define GHND (GMEM_MOVEABLE | GMEM_ZEROINIT)
 #define GPTR (GMEM_FIXED | GMEM_ZEROINIT)
+#define LMEM_FIXED 0x0000
+#define LMEM_MOVEABLE 0x0002
+#define LMEM_ZEROINIT 0x0040
+#define LMEM_DISCARDABLE 0x0F00
 
 // Files and devices.
 #define GENERIC_READ 0x80000000u
@@ -99,6 +104,7 @@ typedef struct tagMSG {
 #define FILE_FLAG_NO_BUFFERING 0x20000000
 #define DDD_RAW_TARGET_PATH 0x00000001
 #define DDD_REMOVE_DEFINITION 0x00000002
+#define INVALID_FILE_SIZE 0xFFFFFFFFu
 
 #define STATUS_SUCCESS ((NTSTATUS)0x00000000)
 #define STATUS_INVALID_HANDLE ((NTSTATUS)0xC0000008)
@@ -130,6 +136,13 @@ LPVOID GlobalLock(HGLOBAL hMem);
 BOOL GlobalUnlock(HGLOBAL hMem);
 HGLOBAL GlobalFree(HGLOBAL hMem);
 SIZE_T GlobalSize(HGLOBAL hMem);
+// Local blocks are global blocks under other names, as on Win32: the handles
+// are interchangeable and the GlobalAlloc and GlobalLock faults count them
+// too. LMEM_DISCARDABLE is accepted and ignored (nothing is ever discarded).
+HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes);
+LPVOID LocalLock(HLOCAL hMem);
+BOOL LocalUnlock(HLOCAL hMem);
+HLOCAL LocalFree(HLOCAL hMem);
 
 // Files, raw volumes ("\\.\X:" after DefineDosDeviceA) and any handle.
 // Raw volumes are always opened read-only at the operating-system level.
@@ -138,6 +151,10 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
               LPDWORD lpNumberOfBytesRead, void *lpOverlapped);
+// The low 32 bits of a file's size (the high ones into *lpFileSizeHigh when
+// given); INVALID_FILE_SIZE with the last error on failure, and with last
+// error NO_ERROR when that is really the low part of the size.
+DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
 BOOL CloseHandle(HANDLE hObject);
 BOOL DefineDosDeviceA(DWORD dwFlags, LPCSTR lpDeviceName, LPCSTR lpTargetPath);
 NTSTATUS NtReadFile(HANDLE FileHandle, HANDLE Event, PIO_APC_ROUTINE ApcRoutine, PVOID ApcContext,
