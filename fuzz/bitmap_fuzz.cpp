@@ -15,6 +15,7 @@
 
 #include "display/bmpfile.h"
 #include "engine/fatdisk.h"
+#include "fuzzcheck.h"
 #include "platform/posix/host.h"
 
 namespace {
@@ -27,40 +28,9 @@ constexpr size_t BIH_Compression = 16, BIH_SizeImage = 20;
 const size_t kMaxInput = 1u << 20;
 const DWORD kUntouched = 0xDEADBEEF;
 
-[[noreturn]] void Fail(const char *what)
-{
-    fprintf(stderr, "bitmap_fuzz: %s\n", what);
-    fflush(stderr);
-    abort();
-}
-
-void Check(bool holds, const char *what)
-{
-    if (!holds)
-        Fail(what);
-}
-
 // Refusals are expected; their boxes would only flood the output.
 void DropMessage(const char *, const char *)
 {
-}
-
-// A memory file holding `data`; its descriptor, or -1.
-int MemoryFile(const uint8_t *data, size_t size)
-{
-    const int fd = memfd_create("vantrel-bitmap", MFD_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = write(fd, data + done, size - done);
-        if (n <= 0) {
-            close(fd);
-            return -1;
-        }
-        done += (size_t)n;
-    }
-    return fd;
 }
 
 // Reads [from, to) of the block, for the sanitizer's sake; the sum keeps the
@@ -115,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size > kMaxInput)
         return -1;   // not added to the corpus
 
-    const int fd = MemoryFile(data, size);
+    const int fd = MemoryFile("vantrel-bitmap", data, size);
     Check(fd >= 0, "memfd_create or write failed");
     char path[64];
     snprintf(path, sizeof path, "/proc/self/fd/%d", fd);

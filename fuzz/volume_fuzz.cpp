@@ -23,6 +23,7 @@
 #include "engine/geometry.h"
 #include "engine/scan.h"
 #include "engine/walker.h"
+#include "fuzzcheck.h"
 #include "platform/posix/host.h"
 #include "volume/volume.h"
 
@@ -33,19 +34,6 @@ const size_t kMaxInput = 4u << 20;
 const char kDrive[] = "V:";
 // How long one analysis may take; VANTREL_FUZZ_TIMEOUT_MS overrides it.
 const long long kDefaultTimeoutMs = 10000;
-
-[[noreturn]] void Fail(const char *what)
-{
-    fprintf(stderr, "volume_fuzz: %s\n", what);
-    fflush(stderr);
-    abort();
-}
-
-void Check(bool holds, const char *what)
-{
-    if (!holds)
-        Fail(what);
-}
 
 // Message boxes would only flood the fuzzer's output; the last one is kept
 // to tell why an analysis ended on an error.
@@ -130,24 +118,6 @@ void Setup()
     GiveAway = false;
     FileMeasured = CheckFile;
     std::thread(Watch).detach();
-}
-
-// A memory file holding `data`; its descriptor, or -1.
-int MemoryFile(const uint8_t *data, size_t size)
-{
-    const int fd = memfd_create("vantrel-volume", MFD_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = write(fd, data + done, size - done);
-        if (n <= 0) {
-            close(fd);
-            return -1;
-        }
-        done += (size_t)n;
-    }
-    return fd;
 }
 
 // Threads of this process, or -1 when they cannot be counted.
@@ -246,7 +216,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size > kMaxInput)
         return -1;   // not added to the corpus
 
-    const int fd = MemoryFile(data, size);
+    const int fd = MemoryFile("vantrel-volume", data, size);
     Check(fd >= 0, "memfd_create or write failed");
     char path[64];
     snprintf(path, sizeof path, "/proc/self/fd/%d", fd);

@@ -35,12 +35,8 @@ bool ShowResultsBackground()
     if (hPal != NULL)
         DeleteObject(hPal);
     hPal = NULL;
-    DWORD width, height;
-    if (!GetBitmap("KivNT.bmp", &width, &height))
+    if (!ShowMainPicture("KivNT.bmp"))
         return false;
-    if (!SetWindowPos(hWndMain, NULL, 0, 0, (int)width + 2, (int)height + 40, SWP_NOMOVE | SWP_NOZORDER))
-        return false;
-    UpdateSystemPalette(hWndMain);
     UpdateWindow(hWndMain);
     return true;
 }

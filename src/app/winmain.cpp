@@ -35,15 +35,22 @@ BOOL InitInstance(HINSTANCE hInstance, int nCmdShow)
                              NULL);
     if (hWndMain == NULL)
         return FALSE;
-    DWORD width, height;
-    if (!GetBitmap("IntroFat.BMP", &width, &height))
+    if (!ShowMainPicture("IntroFat.BMP"))
         return FALSE;
-    if (!SetWindowPos(hWndMain, NULL, 0, 0, (int)width + 2, (int)height + 40, SWP_NOMOVE | SWP_NOZORDER))
-        return FALSE;
-    UpdateSystemPalette(hWndMain);
     ShowWindow(hWndMain, nCmdShow);
     UpdateWindow(hWndMain);
     return TRUE;
+}
+
+bool ShowMainPicture(LPCSTR file)
+{
+    DWORD width, height;
+    if (!GetBitmap(file, &width, &height))
+        return false;
+    if (!SetWindowPos(hWndMain, NULL, 0, 0, (int)width + 2, (int)height + 40, SWP_NOMOVE | SWP_NOZORDER))
+        return false;
+    UpdateSystemPalette(hWndMain);
+    return true;
 }
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR, int nCmdShow)
