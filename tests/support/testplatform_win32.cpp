@@ -3,9 +3,9 @@
 // maps drive letters to image files so that "\\.\X:" opens the image, and
 // gives tests a window to which the scan thread can post its commands.
 #include "support/testplatform.h"
+#include "support/winemount.h"
 
 #include <windows.h>
-#include <winioctl.h>
 
 #include <cstring>
 #include <mutex>
@@ -97,28 +97,6 @@ void *__imp_MessageBoxExW = reinterpret_cast<void *>(&TestMessageBoxExW);
 // ---------------------------------------------------------------------------
 namespace {
 
-// The mount manager's request to define or remove a drive from host paths
-// (Wine's own interface, laid out as in Wine 8; were the layout ever to
-// change, the check that follows every mapping would make MapDrive fail).
-const DWORD kDefineUnixDrive =
-    CTL_CODE('m', 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
-
-struct UnixDriveRequest {
-    ULONG size;
-    ULONG type;       // DRIVE_FIXED to define, DRIVE_NO_ROOT_DIR to remove
-    ULONG fsType;
-    DWORD serial;
-    ULONGLONG unixDev;
-    WCHAR letter;     // lower case
-    USHORT mountPointOffset; // host path of the drive's root folder, or 0
-    USHORT deviceOffset;     // host path of the drive's device, or 0
-    USHORT labelOffset;
-};
-
-// A host path that can never exist (/dev/null is no folder): the device link
-// of a removed drive is pointed here, since removing a drive keeps that link.
-const char kNoDevice[] = "/dev/null/unmapped";
-
 // How long MapDrive waits for another test program to give a letter back.
 const DWORD kLetterWaitMs = 120000;
 
@@ -160,46 +138,6 @@ std::string HostPath(const std::string &windowsPath)
     return result;
 }
 
-bool AskMountManager(char letter, ULONG type, const char *mountPoint, const char *device)
-{
-    std::vector<char> request(sizeof(UnixDriveRequest));
-    auto append = [&request](const char *text) -> USHORT {
-        if (!text)
-            return 0;
-        const size_t offset = request.size();
-        request.insert(request.end(), text, text + strlen(text) + 1);
-        return static_cast<USHORT>(offset);
-    };
-    const USHORT mountPointOffset = append(mountPoint);
-    const USHORT deviceOffset = append(device);
-    UnixDriveRequest *header = reinterpret_cast<UnixDriveRequest *>(request.data());
-    header->size = static_cast<ULONG>(request.size());
-    header->type = type;
-    header->letter = static_cast<WCHAR>(letter - 'A' + 'a'); // callers pass 'A'..'Z'
-    header->mountPointOffset = mountPointOffset;
-    header->deviceOffset = deviceOffset;
-
-    HANDLE manager = CreateFileA("\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                 nullptr);
-    if (manager == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD returned = 0;
-    const BOOL done = DeviceIoControl(manager, kDefineUnixDrive, request.data(),
-                                      static_cast<DWORD>(request.size()), nullptr, 0, &returned,
-                                      nullptr);
-    CloseHandle(manager);
-    return done != FALSE;
-}
-
-void RemoveWineDrive(char letter)
-{
-    // Removing a drive leaves its device link behind, still opening the old
-    // image; point it at nothing first, so that "\\.\X:" fails as for a letter
-    // never mapped.
-    AskMountManager(letter, DRIVE_FIXED, nullptr, kNoDevice);
-    AskMountManager(letter, DRIVE_NO_ROOT_DIR, nullptr, nullptr);
-}
 
 // Wine reports the volume serial of drive C: inconsistently (two handles to
 // one file may differ), so under Wine the file is told by its index, size and
