@@ -21,26 +21,7 @@ banner() {
 
 # --- 1. What the benchmark needs -------------------------------------------
 banner "packages"
-packages=(hyperfine dosfstools mtools python3 time cmake ninja-build g++)
-# dpkg-query fails when it has never heard of a package: that one is missing.
-installed=" $({ dpkg-query -W -f='${db:Status-Status} ${Package}\n' "${packages[@]}" 2>/dev/null || true; } |
-              sed -n 's/^installed //p' | tr '\n' ' ')"
-missing=()
-for package in "${packages[@]}"; do
-  [[ "$installed" == *" $package "* ]] || missing+=("$package")
-done
-if ((${#missing[@]} == 0)); then
-  echo "all ${#packages[@]} packages installed"
-else
-  echo "installing ${missing[*]}"
-  as_root=()
-  if [[ $(id -u) != 0 ]]; then
-    as_root=(sudo)
-  fi
-  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
-  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-    apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+bash scripts/deps.sh hyperfine dosfstools mtools python3 time cmake ninja-build g++
 
 # --- 2. Release build of the analyzer --------------------------------------
 banner "build (Release, BUILD_TESTING=OFF)"

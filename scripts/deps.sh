@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, the Debian packages that the host and Windows builds
-# and their tests need; returns at once when all of them are already there.
+# and their tests need (or, given package names, those instead); returns at
+# once when all of them are already there.
 set -euo pipefail
 
-packages=(
+packages=("$@")
+((${#packages[@]} > 0)) || packages=(
   cmake ninja-build g++ googletest libgtest-dev  # host build and unit tests
   g++-mingw-w64-x86-64                          # Windows build (-posix compilers, windres)
   wine wine64 fonts-wine                        # running the Windows programs
