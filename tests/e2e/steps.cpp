@@ -244,7 +244,13 @@ HWND StartAnalysis(const App &app, char letter)
         return nullptr;
     if (!Check(SelectDrive(dialog, letter), "drive %c: is listed and selected", letter))
         return nullptr;
-    PostMessageA(GetDlgItem(dialog, kStartButton), BM_CLICK, 0, 0);
+    // Start twice, as a double click does: the second command reaches the
+    // dialog inside the first start's nested message loops and must start
+    // nothing (a second scan would show in the panel and in a second
+    // promotion dialog).
+    const WPARAM start = MAKEWPARAM(kStartButton, BN_CLICKED);
+    PostMessageA(dialog, WM_COMMAND, start, (LPARAM)GetDlgItem(dialog, kStartButton));
+    PostMessageA(dialog, WM_COMMAND, start, (LPARAM)GetDlgItem(dialog, kStartButton));
     HWND instructions = app.WaitDialog("Vantrel", 10000);
     if (!Check(instructions != nullptr, "Start opens the instructions dialog"))
         NoteWindows(app);
