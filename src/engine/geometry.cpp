@@ -127,18 +127,25 @@ HGLOBAL ReadSectors(DWORD first, DWORD count)
 
 bool GetCluster(WORD cluster, BYTE *destination)
 {
+    return GetClusterSectors(cluster, 0, SectorsPerCluster, destination);
+}
+
+bool GetClusterSectors(WORD cluster, DWORD first, DWORD count, BYTE *clusterData)
+{
     NTSTATUS status = STATUS_INVALID_PARAMETER;
     // Clusters 0 and 1 have no place on the disk; a cluster whose sectors lie
     // past the volume's end is not read either.
-    if (cluster >= 2) {
+    if (cluster >= 2 && first + count <= SectorsPerCluster) {
         const ULONGLONG offset = ((ULONGLONG)(cluster - 2) * SectorsPerCluster + Cluster2) * BytesPerSector;
         const ULONGLONG volumeEnd = (ULONGLONG)TotalSectors * BytesPerSector;
-        status = offset + BytesPerCluster > volumeEnd ? STATUS_END_OF_FILE
-                                                      : ReadVolume(offset, BytesPerCluster, destination);
+        status = offset + BytesPerCluster > volumeEnd
+                     ? STATUS_END_OF_FILE
+                     : ReadVolume(offset + (ULONGLONG)first * BytesPerSector, count * BytesPerSector,
+                                  clusterData + (size_t)first * BytesPerSector);
     }
     if (status == 0)
         return true;
-    memset(destination, 0, BytesPerCluster);
+    memset(clusterData, 0, BytesPerCluster);
     char cMessage[96];
     wsprintfA(cMessage, "Error number 0x%0X occured during GetCluster - NtReadFile", status);
     MessageBoxA(NULL, cMessage, szAppName, MB_OK);

@@ -32,6 +32,12 @@ HGLOBAL ReadSectors(DWORD first, DWORD count);
 // On failure shows the status, leaves the destination zero-filled and returns
 // false. Scan thread; formats its message in a buffer of its own.
 bool GetCluster(WORD cluster, BYTE *destination);
+// Reads `count` sectors of data cluster `cluster`, from its sector `first`, to
+// their place in the cluster's image at `clusterData` (BytesPerCluster bytes).
+// A cluster that does not lie whole on the volume is not read. On failure
+// shows the status as GetCluster does, zero-fills the whole cluster image and
+// returns false.
+bool GetClusterSectors(WORD cluster, DWORD first, DWORD count, BYTE *clusterData);
 
 // Closes hVolumes if it is open.
 void CloseVolume();

@@ -87,12 +87,39 @@ bool ClaimChain(const BYTE *fat, WORD start, DWORD count)
     return true;
 }
 
-// Reads the first `count` clusters of the chain from `start` into `raw`.
+// True when one of the `sectors` sectors of directory slots at `raw` holds
+// the end marker.
+bool HoldsEndMarker(const BYTE *raw, DWORD sectors)
+{
+    for (DWORD slot = 0; slot < sectors * (SECTOR_SIZE / SZ_DIRE); slot++)
+        if (Classify(raw + slot * SZ_DIRE) == SLOT_END)
+            return true;
+    return false;
+}
+
+// Reads the first `count` clusters of the chain from `start` into `raw` (zero-
+// filled), but only as far as the walk looks: up to the sector that holds the
+// directory's end marker. Most directories end in their first sector or two,
+// so the reads start at one sector and grow by half of what was read so far
+// (never more than half as much again as needed), one cluster at a time. A
+// read that fails leaves its cluster zero-filled, which ends the directory at
+// that cluster's start, so nothing after it is read.
 void ReadChain(const BYTE *fat, WORD start, DWORD count, BYTE *raw)
 {
     DWORD cluster = start;
+    DWORD sectorsRead = 0;
     for (DWORD read = 0; read < count; read++) {
-        GetCluster((WORD)cluster, raw + (size_t)read * BytesPerCluster);
+        BYTE *data = raw + (size_t)read * BytesPerCluster;
+        for (DWORD sector = 0; sector < SectorsPerCluster;) {
+            DWORD run = sectorsRead / 2 > 1 ? sectorsRead / 2 : 1;
+            if (run > SectorsPerCluster - sector)
+                run = SectorsPerCluster - sector;
+            if (!GetClusterSectors((WORD)cluster, sector, run, data) ||
+                HoldsEndMarker(data + (size_t)sector * SECTOR_SIZE, run))
+                return;
+            sector += run;
+            sectorsRead += run;
+        }
         cluster = NextCluster(fat, (WORD)cluster);
     }
 }
