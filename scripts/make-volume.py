@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
-"""Makes a realistic, fragmented FAT12 or FAT16 image with mkfs.fat and mtools.
+"""Makes a realistic, fragmented FAT12, FAT16 or FAT32 image with mkfs.fat and mtools.
 
 The volume is aged the way a disk in daily use ages: over several rounds,
 directories are created and files are written a directory at a time,
 interleaved across the tree; short-lived files are deleted again, and large
 files are then written into the holes they leave (mtools allocates from the
 lowest free cluster, so those files come out in many pieces, and so do the
-directories that grew meanwhile). With the same mkfs.fat and mtools, the same
+directories that grew meanwhile; on FAT32 it allocates after the FSInfo
+sector's next-free hint, so the hint is pointed back at cluster 2 before every
+write). With the same mkfs.fat and mtools, the same
 arguments and seed always give the same image, byte for byte. Nothing is
 mounted; only the standard library, mkfs.fat and mtools are used. The small
 presets take seconds; "large" takes a minute or two and writes about 1.5 GB.
@@ -32,6 +34,10 @@ PRESETS = {
     "dense": dict(fat=16, size="30M", cluster="512", files=600, dirs=60, depth=8, fill=0.9),
     # A full-size FAT16 volume for benchmarks and demonstrations.
     "large": dict(fat=16, size="2G", cluster="32K", files=20000, dirs=1000, depth=12),
+    # The smallest FAT32 volume mkfs.fat makes with 512-byte clusters.
+    "fat32": dict(fat=32, size="36M", cluster="512", files=400, dirs=40, depth=6),
+    # A 32 GiB FAT32 card with 100,000 files, for benchmarks (a sparse file).
+    "card32": dict(fat=32, size="32G", cluster="16K", files=100000, dirs=5000, depth=12, rounds=2),
 }
 DEFAULTS = dict(fat=16, size="32M", cluster="2K", files=400, dirs=40, depth=6, seed=1,
                 fill=0.75, churn=0.35, rounds=4, long_names=0.15)
@@ -418,10 +424,21 @@ def read_geometry(path):
         boot = image.read(512)
     per_sector, per_cluster, reserved, fats, root, total16 = struct.unpack_from("<HBHBHH", boot, 11)
     per_fat, = struct.unpack_from("<H", boot, 22)
+    per_fat = per_fat or struct.unpack_from("<I", boot, 36)[0]
     total32, = struct.unpack_from("<I", boot, 32)
     total = total16 or total32
     data_start = reserved + fats * per_fat + root * 32 // per_sector
     return (total - data_start) // per_cluster, root
+
+
+def rewind_next_free(path):
+    """Points a FAT32 volume's FSInfo next-free hint at cluster 2, so that the
+    next write fills the lowest holes first, as on FAT12 and FAT16."""
+    with open(path, "r+b") as image:
+        boot = image.read(512)
+        fsinfo, = struct.unpack_from("<H", boot, 48)
+        image.seek(fsinfo * 512 + 492)
+        image.write(struct.pack("<I", 2))
 
 
 def write_sources(folder, group, clock):
@@ -438,10 +455,11 @@ def build(args):
     builder = Builder(args.output, args.quiet)
     kib = make_filesystem(args, builder)
     clusters, root_entries = read_geometry(args.output)
-    if 4080 <= clusters <= 4095:
+    if args.fat != 32 and 4080 <= clusters <= 4095:
         fail(f"{clusters} clusters is too close to the FAT12/FAT16 boundary (4085): "
              "choose another size or cluster size")
-    planner = Planner(args, clusters, args.cluster_bytes, root_entries)
+    # A FAT32 root is a chain that grows like any directory.
+    planner = Planner(args, clusters, args.cluster_bytes, root_entries or 65536)
     planner.plan_tree()
     planner.plan_files()
     rounds = planner.plan_rounds()
@@ -469,6 +487,8 @@ def build(args):
                     folder = os.path.join(work, "copy")
                     os.mkdir(folder)
                     write_sources(folder, group, clock)
+                    if args.fat == 32:
+                        rewind_next_free(args.output)
                     for run in batches(group, lambda item: os.path.join(folder, item[0].name)):
                         builder.mtools("mcopy", "-m", "-D", "o" if overwrite else "s",
                                        *[os.path.join(folder, f.name) for f, _ in run], directory.path,
@@ -512,7 +532,7 @@ def main():
         "  make-volume.py --fat 16 --size 64M --cluster 4K --files 3000 --dirs 200 --depth 9 v.img\n")
     parser.add_argument("output", help="image file to write (replaced if it exists)")
     parser.add_argument("--preset", choices=sorted(PRESETS), help="start from these settings")
-    parser.add_argument("--fat", type=int, choices=[12, 16], help=f"FAT type (default {DEFAULTS['fat']})")
+    parser.add_argument("--fat", type=int, choices=[12, 16, 32], help=f"FAT type (default {DEFAULTS['fat']})")
     parser.add_argument("--size", help="volume size: 1440K, 32M, 2G; a bare number counts KiB "
                         f"(default {DEFAULTS['size']}); a size too large for FAT16 with the chosen "
                         "cluster size is trimmed to the largest that fits")

@@ -3,7 +3,7 @@
 // services, volume preparation and the scan thread), playing the UI thread's
 // part by waiting for the scan's KIV_END; then prints the report.
 //
-// usage: vantrel-scan [--json] [--files] [--drive X:] [--throttle] PATH
+// usage: vantrel-scan [--json] [--files | --fragmented] [--drive X:] [--throttle] PATH
 // Exit status: 0 when the walk completed, 1 when the analysis ended on an
 // error, 2 for a usage error or a volume that cannot be opened or prepared.
 #include <cstdio>
@@ -26,7 +26,7 @@ std::mutex lockMessages;
 
 int Usage()
 {
-    fprintf(stderr, "usage: vantrel-scan [--json] [--files] [--drive X:] [--throttle] PATH\n");
+    fprintf(stderr, "usage: vantrel-scan [--json] [--files | --fragmented] [--drive X:] [--throttle] PATH\n");
     return 2;
 }
 
@@ -38,8 +38,10 @@ void KeepMessage(const char *caption, const char *text)
     fprintf(stderr, "%s: %s\n", caption, text);
 }
 
-void KeepFile(const BYTE *entry, LPCSTR path, WORD clusters)
+void KeepFile(const BYTE *entry, LPCSTR path, DWORD clusters)
 {
+    if (analysis.onlyFragmented && NumberOfExtents <= 1)
+        return;
     analysis.files.push_back({NumberOfExtents, clusters, ld_32(&entry[DIR_FileSize]), path});
 }
 
@@ -64,6 +66,8 @@ int main(int argc, char **argv)
             json = true;
         } else if (strcmp(argv[i], "--files") == 0) {
             analysis.listFiles = true;
+        } else if (strcmp(argv[i], "--fragmented") == 0) {
+            analysis.listFiles = analysis.onlyFragmented = true;
         } else if (strcmp(argv[i], "--throttle") == 0) {
             GiveAway = true;
         } else if (strcmp(argv[i], "--drive") == 0 && i + 1 < argc) {

@@ -9,7 +9,7 @@
 
 struct MeasuredFile {
     DWORD extents;
-    WORD clusters;
+    DWORD clusters;
     DWORD size;
     std::string path;   // code page 437, as the program builds it
 };
@@ -17,7 +17,8 @@ struct MeasuredFile {
 struct Analysis {
     bool completed;                       // the walk ended normally
     std::vector<std::string> messages;    // every message shown, in order
-    bool listFiles;                       // --files
+    bool listFiles;                       // --files or --fragmented
+    bool onlyFragmented;                  // --fragmented: files in more than one extent
     std::vector<MeasuredFile> files;      // in the order they were measured
 };
 

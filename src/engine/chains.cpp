@@ -1,8 +1,10 @@
-// FAT chains on 12-bit and 16-bit FATs. A chain ends only at the end-of-chain
-// value (0xFFFF or 0xFFF); the other reserved values are followed as cluster
-// numbers as long as the image holds their entries. Every walk is bounded by
-// the image read and by the number of clusters, so corrupt FATs cannot make
-// it read outside the image or loop.
+// FAT chains on 12-, 16- and 32-bit FATs. On FAT12 and FAT16 a chain ends
+// only at the end-of-chain value (0xFFFF or 0xFFF) and the other reserved
+// values are followed as cluster numbers as long as the image holds their
+// entries; on FAT32 every link from 0x0FFFFFF8 ends a chain and a link past
+// the volume's last cluster (the bad-cluster mark 0x0FFFFFF7 among them)
+// breaks it. Every walk is bounded by the image read and by the number of
+// clusters, so corrupt FATs cannot make it read outside the image or loop.
 #include "engine/chains.h"
 
 #include "engine/fatdisk.h"
@@ -12,15 +14,13 @@ DWORD NumberOfExtents;
 
 namespace {
 
-DWORD EndOfChain()
-{
-    return FatBits == 16 ? 0xFFFF : 0xFFF;
-}
-
-// Cluster numbers are 16 bits, so at most 65536 entries are addressable.
+// Entries held in the image. FAT12 and FAT16 cluster numbers are 16 bits, so
+// at most 65536 of their entries are addressable.
 DWORD EntriesInImage()
 {
-    const DWORD bytes = SectorsPerFat * SECTOR_SIZE;
+    const DWORD bytes = FatSectors * SECTOR_SIZE;
+    if (FatBits == 32)
+        return bytes / 4;
     const DWORD entries = FatBits == 16 ? bytes / 2 : bytes * 2 / 3;
     return entries < 0x10000 ? entries : 0x10000;
 }
@@ -34,23 +34,20 @@ DWORD MaxLinks()
 
 // Walks the chain from `start`, counting clusters and, when `extents` is
 // given, runs. False when the chain is broken or longer than `longest`.
-bool WalkChain(const BYTE *pFat, WORD start, DWORD longest, WORD *count, DWORD *extents)
+bool WalkChain(const BYTE *pFat, DWORD start, DWORD longest, DWORD *count, DWORD *extents)
 {
-    const DWORD end = EndOfChain();
     const DWORD limit = MaxLinks() < longest ? MaxLinks() : longest;
-    DWORD links = 0;
     DWORD cluster = start;
     *count = 0;
-    while (cluster != end) {
-        if (cluster < 2 || links == limit)
+    while (!EndsChain(cluster)) {
+        if (cluster < 2 || *count == limit || (FatBits == 32 && cluster - 2 >= TotalClusters))
             return false;
-        const DWORD next = NextCluster(pFat, (WORD)cluster);
+        const DWORD next = NextCluster(pFat, cluster);
         if (next == NO_FAT_ENTRY)
             return false;
         if (extents != NULL && next != cluster + 1)
             (*extents)++;
-        links++;
-        *count = (WORD)(*count + 1);
+        (*count)++;
         cluster = next;
     }
     return true;
@@ -58,26 +55,37 @@ bool WalkChain(const BYTE *pFat, WORD start, DWORD longest, WORD *count, DWORD *
 
 }  // namespace
 
-DWORD NextCluster(const BYTE *pFat, WORD cluster)
+DWORD NextCluster(const BYTE *pFat, DWORD cluster)
 {
-    const DWORD bytes = SectorsPerFat * SECTOR_SIZE;
+    const ULONGLONG bytes = (ULONGLONG)FatSectors * SECTOR_SIZE;
+    if (FatBits == 32) {
+        const ULONGLONG at = (ULONGLONG)cluster * 4;
+        return at + 4 <= bytes ? ld_32(&pFat[at]) & FAT32_MASK : NO_FAT_ENTRY;
+    }
     if (FatBits == 16) {
-        const DWORD at = (DWORD)cluster * 2;
+        const ULONGLONG at = (ULONGLONG)cluster * 2;
         return at + 2 <= bytes ? ld_16(&pFat[at]) : NO_FAT_ENTRY;
     }
-    const DWORD at = (DWORD)cluster + cluster / 2;
+    const ULONGLONG at = (ULONGLONG)cluster + cluster / 2;
     if (at + 2 > bytes)
         return NO_FAT_ENTRY;
     const WORD pair = ld_16(&pFat[at]);
     return (cluster & 1) ? (DWORD)(pair >> 4) : (DWORD)(pair & 0xFFF);
 }
 
-bool MeasureDirChain(const BYTE *pFat, WORD start, WORD *count)
+bool EndsChain(DWORD link)
+{
+    if (FatBits == 32)
+        return link >= FAT32_END;
+    return link == (FatBits == 16 ? 0xFFFFu : 0xFFFu);
+}
+
+bool MeasureDirChain(const BYTE *pFat, DWORD start, DWORD *count)
 {
     return WalkChain(pFat, start, 0xFFFFFFFF, count, NULL);
 }
 
-bool MeasureFileChain(const BYTE *pFat, WORD start, DWORD longest, WORD *count)
+bool MeasureFileChain(const BYTE *pFat, DWORD start, DWORD longest, DWORD *count)
 {
     NumberOfExtents = 0;
     return WalkChain(pFat, start, longest, count, &NumberOfExtents);

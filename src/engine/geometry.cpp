@@ -20,9 +20,11 @@ DWORD Cluster2;
 DWORD TotalClusters;
 DWORD BytesPerCluster;
 DWORD FatBits;
+DWORD RootCluster;
 
 HANDLE hVolumes = INVALID_HANDLE_VALUE;
 HGLOBAL hFat;
+DWORD FatSectors;
 HGLOBAL hTmp;
 DWORD DirEntries;
 
@@ -58,6 +60,9 @@ bool AbandonPreparation()
     return false;
 }
 
+// The boot sector read last is a FAT32 one.
+bool Fat32Boot;
+
 // Decodes the boot sector's fields into the geometry variables.
 void DecodeBootSector(const BYTE *boot)
 {
@@ -69,7 +74,11 @@ void DecodeBootSector(const BYTE *boot)
     TotalSectors = ld_16(&boot[BPB_TotSec16]);
     if (TotalSectors == 0)
         TotalSectors = ld_32(&boot[BPB_TotSec32]);
-    SectorsPerFat = ld_16(&boot[BPB_FATSz16]);
+    SectorsPerFat = SectorsPerFatOf(boot);
+    Fat32Boot = IsFat32Boot(boot);
+    RootCluster = ld_32(&boot[BPB_RootClus]);
+    if (Fat32Boot)
+        RootDirs = 0;
 }
 
 // The reason the decoded geometry cannot be read safely, or NULL when it can.
@@ -80,7 +89,7 @@ LPCSTR GeometryFault()
         return "ERROR - StartDirScanThread - Sector size is not 512 bytes";
     if (SectorsPerCluster == 0 || SectorsPerCluster > 128 || (SectorsPerCluster & (SectorsPerCluster - 1)) != 0)
         return "ERROR - StartDirScanThread - Invalid sectors per cluster";
-    if (Fats == 0 || SectorsPerFat == 0 || RootDirs * SZ_DIRE < SECTOR_SIZE)
+    if (Fats == 0 || SectorsPerFat == 0 || (!Fat32Boot && RootDirs * SZ_DIRE < SECTOR_SIZE))
         return "ERROR - StartDirScanThread - No FAT or no root directory";
     const ULONGLONG systemArea = (ULONGLONG)BootSectors + (ULONGLONG)Fats * SectorsPerFat +
                                  RootDirs * SZ_DIRE / SECTOR_SIZE;
@@ -88,6 +97,11 @@ LPCSTR GeometryFault()
         return "ERROR - StartDirScanThread - FAT or root directory beyond the end of the volume";
     if (Cluster2 > TotalSectors)
         return "ERROR - StartDirScanThread - Data area beyond the end of the volume";
+    const DWORD clusters = (TotalSectors - Cluster2) / SectorsPerCluster;
+    if (Fat32Boot && clusters > FAT32_MAX_CLUSTERS)
+        return "ERROR - StartDirScanThread - Too many clusters";
+    if (Fat32Boot && (RootCluster < 2 || RootCluster - 2 >= clusters))
+        return "ERROR - StartDirScanThread - Root directory cluster outside the volume";
     return NULL;
 }
 
@@ -125,12 +139,12 @@ HGLOBAL ReadSectors(DWORD first, DWORD count)
     return block;
 }
 
-bool GetCluster(WORD cluster, BYTE *destination)
+bool GetCluster(DWORD cluster, BYTE *destination)
 {
     return GetClusterSectors(cluster, 0, SectorsPerCluster, destination);
 }
 
-bool GetClusterSectors(WORD cluster, DWORD first, DWORD count, BYTE *clusterData)
+bool GetClusterSectors(DWORD cluster, DWORD first, DWORD count, BYTE *clusterData)
 {
     NTSTATUS status = STATUS_INVALID_PARAMETER;
     // Clusters 0 and 1 have no place on the disk; a cluster whose sectors lie
@@ -186,17 +200,26 @@ bool PrepareVolume()
     }
     TotalClusters = (TotalSectors - Cluster2) / SectorsPerCluster;
     BytesPerCluster = SectorsPerCluster * BytesPerSector;
-    FatBits = FatBitsFor(TotalClusters);
+    FatBits = FatBitsFor(Fat32Boot, TotalClusters);
     // Only the root slots inside the whole sectors read are examined.
     const DWORD rootSectors = RootDirs * SZ_DIRE / SECTOR_SIZE;
     DirEntries = rootSectors * (SECTOR_SIZE / SZ_DIRE);
 
+    // A FAT32 FAT is read only as far as it holds the volume's entries, so a
+    // FAT size field larger than the volume costs nothing.
+    FatSectors = SectorsPerFat;
+    if (FatBits == 32) {
+        const DWORD needed = (DWORD)((((ULONGLONG)TotalClusters + 2) * 4 + SECTOR_SIZE - 1) / SECTOR_SIZE);
+        FatSectors = needed < SectorsPerFat ? needed : SectorsPerFat;
+    }
     // The second copy follows the first, whatever the boot sector's count of copies.
-    hFat = ReadSectors(BootSectors, SectorsPerFat);
+    hFat = ReadSectors(BootSectors, FatSectors);
     if (hFat == NULL)
-        hFat = ReadSectors(BootSectors + SectorsPerFat, SectorsPerFat);
+        hFat = ReadSectors(BootSectors + SectorsPerFat, FatSectors);
     if (hFat == NULL)
         return AbandonPreparation();
+    if (FatBits == 32)
+        return true;
 
     hTmp = ReadSectors(BootSectors + SectorsPerFat * Fats, rootSectors);
     if (hTmp == NULL)

@@ -16,10 +16,12 @@ extern DWORD SectorsPerFat;
 extern DWORD Cluster2;          // first sector of the data area
 extern DWORD TotalClusters;
 extern DWORD BytesPerCluster;
-extern DWORD FatBits;           // 12 or 16
+extern DWORD FatBits;           // 12, 16 or 32
+extern DWORD RootCluster;       // FAT32: first cluster of the root directory
 
 extern HANDLE hVolumes;         // the raw volume; INVALID_HANDLE_VALUE when closed
-extern HGLOBAL hFat;            // one whole FAT copy: SectorsPerFat x 512 bytes
+extern HGLOBAL hFat;            // one FAT copy: its first FatSectors x 512 bytes
+extern DWORD FatSectors;        // all of a FAT12/FAT16 copy; on FAT32 those holding the volume's entries
 extern HGLOBAL hTmp;            // raw entries of the directory about to be loaded
 extern DWORD DirEntries;        // 32-byte slots in hTmp
 
@@ -31,19 +33,20 @@ HGLOBAL ReadSectors(DWORD first, DWORD count);
 // Reads data cluster `cluster` into BytesPerCluster bytes at `destination`.
 // On failure shows the status, leaves the destination zero-filled and returns
 // false. Scan thread; formats its message in a buffer of its own.
-bool GetCluster(WORD cluster, BYTE *destination);
+bool GetCluster(DWORD cluster, BYTE *destination);
 // Reads `count` sectors of data cluster `cluster`, from its sector `first`, to
 // their place in the cluster's image at `clusterData` (BytesPerCluster bytes).
 // A cluster that does not lie whole on the volume is not read. On failure
 // shows the status as GetCluster does, zero-fills the whole cluster image and
 // returns false.
-bool GetClusterSectors(WORD cluster, DWORD first, DWORD count, BYTE *clusterData);
+bool GetClusterSectors(DWORD cluster, DWORD first, DWORD count, BYTE *clusterData);
 
 // Closes hVolumes if it is open.
 void CloseVolume();
 
 // Opens "\\.\<cDrive>", decodes and checks the boot sector, takes the data
 // area's start from the super-area read by KivNTInitialize, and reads the
-// first readable FAT copy into hFat and the root directory into hTmp. False
+// first readable FAT copy into hFat and, on FAT12 and FAT16, the root
+// directory into hTmp (a FAT32 root is a chain, read by the walker). False
 // after showing why; nothing is then left open or allocated.
 bool PrepareVolume();

@@ -50,6 +50,17 @@ void AppendText(char *buffer, size_t size, const char *text)
     buffer[length] = 0;
 }
 
+// Reads a FAT32 root directory, a chain like any other directory's, into
+// hTmp; false after showing why.
+bool ReadRoot()
+{
+    if (!ReadDirectory(RootCluster))
+        return false;
+    if (hTmp == NULL)
+        ErrorBox("ERROR - StartDirScanThread - Broken root directory chain");
+    return hTmp != NULL;
+}
+
 // Ends the thread after it has lost the mutex in the file loop: the volume is
 // closed and the main window told, with nothing else released.
 FilesResult EndWithoutMutex()
@@ -60,7 +71,7 @@ FilesResult EndWithoutMutex()
 }
 
 // True when a chain of `clusters` clusters is exactly long enough for `size`.
-bool ChainFitsSize(WORD clusters, DWORD size)
+bool ChainFitsSize(DWORD clusters, DWORD size)
 {
     const ULONGLONG bytes = (ULONGLONG)clusters * BytesPerCluster;
     return clusters != 0 && bytes - BytesPerCluster < size && bytes >= size;
@@ -69,12 +80,12 @@ bool ChainFitsSize(WORD clusters, DWORD size)
 // Measures one file entry; cFileName already names it.
 void MeasureFile(const BYTE *fat, const BYTE *entry)
 {
-    const WORD first = ld_16(&entry[DIR_FstClusLO]);
+    const DWORD first = FirstClusterOf(entry, FatBits);
     const DWORD size = ld_32(&entry[DIR_FileSize]);
     NumberOfExtents = 0;
     if (first != 0) {
         const DWORD longest = (DWORD)(((ULONGLONG)size + BytesPerCluster - 1) / BytesPerCluster);
-        WORD clusters;
+        DWORD clusters;
         if (MeasureFileChain(fat, first, longest, &clusters) && ChainFitsSize(clusters, size))
             CalculateStats(entry, cFileName, clusters);
     } else if (size == 0) {
@@ -179,8 +190,10 @@ bool StartDirScanThread()
     ResetWalk();
     if (!PrepareVolume())
         return false;
-    const bool loaded = CountEntries() && LoadDirs() && LoadFiles();
-    GlobalFree(hTmp);
+    bool loaded = PrepareWalk() && (FatBits != 32 || ReadRoot());
+    loaded = loaded && CountEntries() && LoadDirs() && LoadFiles();
+    if (hTmp != NULL)
+        GlobalFree(hTmp);
     hTmp = NULL;
     if (!loaded) {
         CloseVolume();
@@ -225,7 +238,7 @@ DWORD WINAPI DirScanThread(LPVOID)
     return 0;
 }
 
-void CalculateStats(const BYTE *entry, LPCSTR path, WORD clusters)
+void CalculateStats(const BYTE *entry, LPCSTR path, DWORD clusters)
 {
     const DWORD size = ld_32(&entry[DIR_FileSize]);
     TotalFiles++;

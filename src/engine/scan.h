@@ -37,7 +37,7 @@ extern std::atomic<bool> WalkCompleted;
 
 // Called, when set, for every file CalculateStats records (scan thread, mutex
 // held): its directory entry, full path and cluster count.
-typedef void (*FILEMEASURED)(const BYTE *entry, LPCSTR path, WORD clusters);
+typedef void (*FILEMEASURED)(const BYTE *entry, LPCSTR path, DWORD clusters);
 extern FILEMEASURED FileMeasured;
 
 // Puts every statistic and change flag back to its state before a scan.
@@ -51,7 +51,7 @@ bool StartDirScanThread();
 DWORD WINAPI DirScanThread(LPVOID);
 
 // Records a measured file of `clusters` clusters with its full path.
-void CalculateStats(const BYTE *entry, LPCSTR path, WORD clusters);
+void CalculateStats(const BYTE *entry, LPCSTR path, DWORD clusters);
 
 // Posts KIV_END to the main window.
 void Terminate();

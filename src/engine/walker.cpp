@@ -24,8 +24,11 @@ DWORD pFileEntry;
 
 namespace {
 
-// Clusters read as directory data during this walk.
-BYTE DirClustersRead[0x10000 / 8];
+// Clusters read as directory data during this walk: one bit per cluster
+// number up to the volume's last, so 8 KiB for FAT16 and an eighth of a byte
+// per cluster on FAT32.
+HGLOBAL hDirClustersRead;
+BYTE *DirClustersRead;
 
 // A FAT directory holds at most 65536 entries; chains longer than that are
 // read only that far.
@@ -75,14 +78,14 @@ bool MayEnter(const char *name)
 // Claims the first `count` clusters of the complete chain from `start` for
 // this directory; false, claiming none, when one was read as directory data
 // already (the directory was entered before, or its chain runs into another's).
-bool ClaimChain(const BYTE *fat, WORD start, DWORD count)
+bool ClaimChain(const BYTE *fat, DWORD start, DWORD count)
 {
     DWORD cluster = start;
-    for (DWORD claimed = 0; claimed < count; claimed++, cluster = NextCluster(fat, (WORD)cluster))
+    for (DWORD claimed = 0; claimed < count; claimed++, cluster = NextCluster(fat, cluster))
         if (DirClustersRead[cluster / 8] & (1u << (cluster % 8)))
             return false;
     cluster = start;
-    for (DWORD claimed = 0; claimed < count; claimed++, cluster = NextCluster(fat, (WORD)cluster))
+    for (DWORD claimed = 0; claimed < count; claimed++, cluster = NextCluster(fat, cluster))
         DirClustersRead[cluster / 8] |= (BYTE)(1u << (cluster % 8));
     return true;
 }
@@ -104,7 +107,7 @@ bool HoldsEndMarker(const BYTE *raw, DWORD sectors)
 // (never more than half as much again as needed), one cluster at a time. A
 // read that fails leaves its cluster zero-filled, which ends the directory at
 // that cluster's start, so nothing after it is read.
-void ReadChain(const BYTE *fat, WORD start, DWORD count, BYTE *raw)
+void ReadChain(const BYTE *fat, DWORD start, DWORD count, BYTE *raw)
 {
     DWORD cluster = start;
     DWORD sectorsRead = 0;
@@ -114,13 +117,13 @@ void ReadChain(const BYTE *fat, WORD start, DWORD count, BYTE *raw)
             DWORD run = sectorsRead / 2 > 1 ? sectorsRead / 2 : 1;
             if (run > SectorsPerCluster - sector)
                 run = SectorsPerCluster - sector;
-            if (!GetClusterSectors((WORD)cluster, sector, run, data) ||
+            if (!GetClusterSectors(cluster, sector, run, data) ||
                 HoldsEndMarker(data + (size_t)sector * SECTOR_SIZE, run))
                 return;
             sector += run;
             sectorsRead += run;
         }
-        cluster = NextCluster(fat, (WORD)cluster);
+        cluster = NextCluster(fat, cluster);
     }
 }
 
@@ -135,7 +138,7 @@ bool EnterDir()
     const BYTE *entry = dirs + pDirEntry[Level] * SZ_DIRE;
     char name[13];
     GetEntryName(name, entry);
-    const WORD start = ld_16(&entry[DIR_FstClusLO]);
+    const DWORD start = FirstClusterOf(entry, FatBits);
     GlobalUnlock(hDir[Level]);
     DirCount[Level]--;
     pDirEntry[Level]++;
@@ -144,43 +147,7 @@ bool EnterDir()
     Level++;
     strcpy(DirName[Level], name);
     strcat(DirName[Level], "\\");
-
-    const BYTE *fat = (const BYTE *)GlobalLock(hFat);
-    if (fat == NULL) {
-        ErrorHandling(FatBits == 16 ? "Error number %ld occured during NextDir - GlobalLock - 16bit."
-                                    : "Error number %ld occured during NextDir - GlobalLock - 12bit.");
-        return false;
-    }
-    WORD clusters;
-    if (!MeasureDirChain(fat, start, &clusters)) {
-        GlobalUnlock(hFat);
-        return true;
-    }
-    DWORD count = clusters;
-    if ((ULONGLONG)count * BytesPerCluster > MaxDirBytes)
-        count = (DWORD)(MaxDirBytes / BytesPerCluster);
-    if (!ClaimChain(fat, start, count)) {
-        GlobalUnlock(hFat);
-        return true;
-    }
-    DirEntries = (DWORD)((ULONGLONG)count * BytesPerCluster / SZ_DIRE);
-    // GHND: a slice whose read fails stays zero-filled, which ends the directory there.
-    hTmp = GlobalAlloc(GHND, (SIZE_T)count * BytesPerCluster);
-    if (hTmp == NULL) {
-        ErrorHandling("Error number %ld occured during NextDir - GlobalAlloc.");
-        GlobalUnlock(hFat);
-        return false;
-    }
-    BYTE *raw = (BYTE *)GlobalLock(hTmp);
-    if (raw == NULL) {
-        ErrorHandling("Error number %ld occured during NextDir - GlobalLock - Tmp.");
-        GlobalUnlock(hFat);
-        return false;
-    }
-    ReadChain(fat, start, count, raw);
-    GlobalUnlock(hTmp);
-    GlobalUnlock(hFat);
-    return true;
+    return ReadDirectory(start);
 }
 
 }  // namespace
@@ -200,9 +167,69 @@ void ResetWalk()
     hFiles = NULL;
     FileCount = 0;
     pFileEntry = 0;
-    memset(DirClustersRead, 0, sizeof DirClustersRead);
+    if (hDirClustersRead != NULL) {
+        GlobalUnlock(hDirClustersRead);
+        GlobalFree(hDirClustersRead);
+    }
+    hDirClustersRead = NULL;
+    DirClustersRead = NULL;
     strcpy(DirName[0], "\\");
     Level = 0;
+}
+
+bool PrepareWalk()
+{
+    hDirClustersRead = GlobalAlloc(GHND, ((SIZE_T)TotalClusters + 2 + 7) / 8);
+    if (hDirClustersRead == NULL) {
+        ErrorHandling("Error number %ld occured during StartDirScanThread - GlobalAlloc.");
+        return false;
+    }
+    DirClustersRead = (BYTE *)GlobalLock(hDirClustersRead);
+    if (DirClustersRead == NULL) {
+        ErrorHandling("Error number %ld occured during StartDirScanThread - GlobalLock.");
+        return false;
+    }
+    return true;
+}
+
+bool ReadDirectory(DWORD start)
+{
+    const BYTE *fat = (const BYTE *)GlobalLock(hFat);
+    if (fat == NULL) {
+        ErrorHandling(FatBits == 12   ? "Error number %ld occured during NextDir - GlobalLock - 12bit."
+                      : FatBits == 16 ? "Error number %ld occured during NextDir - GlobalLock - 16bit."
+                                      : "Error number %ld occured during NextDir - GlobalLock - 32bit.");
+        return false;
+    }
+    DWORD count;
+    if (!MeasureDirChain(fat, start, &count)) {
+        GlobalUnlock(hFat);
+        return true;
+    }
+    if ((ULONGLONG)count * BytesPerCluster > MaxDirBytes)
+        count = (DWORD)(MaxDirBytes / BytesPerCluster);
+    if (!ClaimChain(fat, start, count)) {
+        GlobalUnlock(hFat);
+        return true;
+    }
+    DirEntries = (DWORD)((ULONGLONG)count * BytesPerCluster / SZ_DIRE);
+    // GHND: what is not read stays zero-filled, which ends the directory there.
+    hTmp = GlobalAlloc(GHND, (SIZE_T)count * BytesPerCluster);
+    if (hTmp == NULL) {
+        ErrorHandling("Error number %ld occured during NextDir - GlobalAlloc.");
+        GlobalUnlock(hFat);
+        return false;
+    }
+    BYTE *raw = (BYTE *)GlobalLock(hTmp);
+    if (raw == NULL) {
+        ErrorHandling("Error number %ld occured during NextDir - GlobalLock - Tmp.");
+        GlobalUnlock(hFat);
+        return false;
+    }
+    ReadChain(fat, start, count, raw);
+    GlobalUnlock(hTmp);
+    GlobalUnlock(hFat);
+    return true;
 }
 
 bool CountEntries()

@@ -25,6 +25,15 @@ extern DWORD pFileEntry;                             // next file to measure
 // Empties every level (freeing what an earlier walk left) and puts the walk
 // at the root: Level 0, DirName[0] "\".
 void ResetWalk();
+// Makes room to note the clusters read as directory data, for a volume of
+// TotalClusters clusters; false after showing why.
+bool PrepareWalk();
+// Reads the directory whose chain starts at `start` into hTmp (DirEntries
+// slots), as far as its end marker. A chain that is broken or meets a cluster
+// read as directory data before leaves hTmp NULL and returns true. False
+// after an error was shown (a chain that ends at once has an empty block,
+// which cannot be locked).
+bool ReadDirectory(DWORD start);
 
 // Counts the files (FileCount) and subdirectories (DirCount[Level]) in hTmp.
 bool CountEntries();

@@ -12,9 +12,16 @@ namespace {
 // still fit in 16 bits below the reserved values.
 const ULONG MaxClusters = 0xFFF4;
 
+// The FAT is read in pieces of this many sectors: a whole number of entries
+// of every width (1,536 bytes hold 1,024 12-bit entries), and little memory
+// however large the FAT.
+const ULONG ChunkSectors = 384;
+
 // Link of `cluster` in a FAT image of the given width.
 ULONG FatLink(const std::vector<BYTE> &fat, ULONG bits, ULONG cluster)
 {
+    if (bits == 32)
+        return ld_32(&fat[cluster * 4]) & FAT32_MASK;
     if (bits == 16)
         return ld_16(&fat[cluster * 2]);
     const WORD pair = ld_16(&fat[cluster + cluster / 2]);
@@ -86,46 +93,52 @@ BOOLEAN REAL_FAT_SA::Read(MESSAGE *)
     if (!drive_->Read(0, 1, boot.data()))
         return FALSE;
 
+    const bool fat32 = IsFat32Boot(boot.data());
     const ULONG perCluster = boot[BPB_SecPerClus];
     const ULONG sectorsPerCluster = perCluster ? perCluster : 256;
     const ULONG reserved = ld_16(&boot[BPB_RsvdSecCnt]);
     const ULONG fats = boot[BPB_NumFATs];
     const ULONG rootEntries = ld_16(&boot[BPB_RootEntCnt]);
-    const ULONG perFat = ld_16(&boot[BPB_FATSz16]);
+    const ULONG perFat = SectorsPerFatOf(boot.data());
     const ULONG total = ld_16(&boot[BPB_TotSec16]) ? ld_16(&boot[BPB_TotSec16]) : ld_32(&boot[BPB_TotSec32]);
     if (ld_16(&boot[BPB_BytsPerSec]) != SECTOR_SIZE || (sectorsPerCluster & (sectorsPerCluster - 1)) != 0 ||
-        reserved == 0 || fats == 0 || rootEntries == 0 || perFat == 0)
+        reserved == 0 || fats == 0 || (rootEntries == 0) != fat32 || perFat == 0)
         return FALSE;
 
     // The data area begins after the reserved sectors, the FATs and the whole
-    // sectors that the root directory occupies.
+    // sectors that the root directory occupies (none on FAT32).
     const ULONGLONG startData = (ULONGLONG)reserved + (ULONGLONG)fats * perFat +
                                 ((ULONGLONG)rootEntries * SZ_DIRE + SECTOR_SIZE - 1) / SECTOR_SIZE;
     if (startData >= total)
         return FALSE;
     const ULONG clusters = (ULONG)((total - startData) / sectorsPerCluster);
-    if (clusters == 0 || clusters > MaxClusters)
+    if (clusters == 0 || clusters > (fat32 ? FAT32_MAX_CLUSTERS : MaxClusters))
         return FALSE;
 
-    // Only the sectors that hold the entries of clusters 0 to clusters + 1 are read.
-    const ULONG bits = FatBitsFor(clusters);
+    // Only the sectors that hold the entries of clusters 0 to clusters + 1
+    // are read, piece by piece, each from the first copy that reads.
+    const ULONG bits = FatBitsFor(fat32, clusters);
     const ULONG entries = clusters + 2;
-    const ULONG fatBytes = bits == 16 ? entries * 2 : (entries * 3 + 1) / 2;
-    const ULONG fatSectors = (fatBytes + SECTOR_SIZE - 1) / SECTOR_SIZE;
+    const ULONGLONG fatBytes = ((ULONGLONG)entries * bits + 7) / 8;
+    const ULONG fatSectors = (ULONG)((fatBytes + SECTOR_SIZE - 1) / SECTOR_SIZE);
     if (fatSectors > perFat)
         return FALSE;
-    std::vector<BYTE> fat((size_t)fatSectors * SECTOR_SIZE);
-    if (!drive_->Read(reserved, fatSectors, fat.data()) &&
-        (fats < 2 || !drive_->Read(reserved + perFat, fatSectors, fat.data())))
-        return FALSE;
-
+    std::vector<BYTE> chunk((size_t)ChunkSectors * SECTOR_SIZE);
+    const ULONG chunkEntries = ChunkSectors * SECTOR_SIZE * 8 / bits;
     ULONG freeClusters = 0;
-    for (ULONG cluster = 2; cluster < entries; cluster++)
-        if (FatLink(fat, bits, cluster) == 0)
-            freeClusters++;
+    for (ULONG first = 0, firstEntry = 0; first < fatSectors; first += ChunkSectors, firstEntry += chunkEntries) {
+        const ULONG sectors = fatSectors - first < ChunkSectors ? fatSectors - first : ChunkSectors;
+        if (!drive_->Read(reserved + first, sectors, chunk.data()) &&
+            (fats < 2 || !drive_->Read(reserved + perFat + first, sectors, chunk.data())))
+            return FALSE;
+        const ULONG end = entries - firstEntry < chunkEntries ? entries : firstEntry + chunkEntries;
+        for (ULONG cluster = firstEntry < 2 ? 2 : firstEntry; cluster < end; cluster++)
+            if (FatLink(chunk, bits, cluster - firstEntry) == 0)
+                freeClusters++;
+    }
 
     sectorsPerCluster_ = (UCHAR)perCluster;
-    clusterCount_ = (USHORT)clusters;
+    clusterCount_ = clusters;
     startData_ = (ULONG)startData;
     freeSectors_ = freeClusters * sectorsPerCluster;
     return TRUE;

@@ -55,13 +55,15 @@ public:
     // Binds the super-area to a drive; false when there is none.
     BOOLEAN Initialize(LOG_IO_DP_DRIVE *drive, MESSAGE *message, BOOLEAN formatted);
     // Reads the boot sector and the FAT and derives the values below; false
-    // when they cannot be read or do not describe a FAT12/FAT16 volume.
+    // when they cannot be read or do not describe a FAT12, FAT16 or FAT32
+    // volume. Free clusters are counted in the FAT; a FAT32 volume's FSInfo
+    // sector, a hint that may be stale, is not read.
     BOOLEAN Read(MESSAGE *message);
 
     // Sectors per cluster as stored; 0 stands for 256.
     UCHAR QuerySectorsPerCluster() const { return sectorsPerCluster_; }
     // Data clusters of the volume (the two reserved FAT entries not included).
-    USHORT QueryClusterCount() const { return clusterCount_; }
+    ULONG QueryClusterCount() const { return clusterCount_; }
     // First sector of the data area (cluster 2), from the volume's sector 0.
     ULONG QueryStartDataLbn() const { return startData_; }
     // Sectors in free clusters.
@@ -70,7 +72,7 @@ public:
 private:
     LOG_IO_DP_DRIVE *drive_ = nullptr;
     UCHAR sectorsPerCluster_ = 0;
-    USHORT clusterCount_ = 0;
+    ULONG clusterCount_ = 0;
     ULONG startData_ = 0;
     ULONG freeSectors_ = 0;
 };
