@@ -100,14 +100,14 @@ bool HoldsEndMarker(const BYTE *raw, DWORD sectors)
     return false;
 }
 
-// Reads the first `count` clusters of the chain from `start` into `raw` (zero-
-// filled), but only as far as the walk looks: up to the sector that holds the
-// directory's end marker. Most directories end in their first sector or two,
-// so the reads start at one sector and grow by half of what was read so far
-// (never more than half as much again as needed), one cluster at a time. A
-// read that fails leaves its cluster zero-filled, which ends the directory at
-// that cluster's start, so nothing after it is read.
-void ReadChain(const BYTE *fat, DWORD start, DWORD count, BYTE *raw)
+// Reads the first `count` clusters of the chain from `start` into `raw`, but
+// only as far as the walk looks: up to the sector that holds the directory's
+// end marker. Most directories end in their first sector or two, so the reads
+// start at one sector and grow by half of what was read so far (never more
+// than half as much again as needed), one cluster at a time. A read that
+// fails ends the directory at the start of its cluster. Returns the bytes at
+// `raw` that hold the directory's slots; nothing after them is read.
+ULONGLONG ReadChain(const BYTE *fat, DWORD start, DWORD count, BYTE *raw)
 {
     DWORD cluster = start;
     DWORD sectorsRead = 0;
@@ -117,14 +117,16 @@ void ReadChain(const BYTE *fat, DWORD start, DWORD count, BYTE *raw)
             DWORD run = sectorsRead / 2 > 1 ? sectorsRead / 2 : 1;
             if (run > SectorsPerCluster - sector)
                 run = SectorsPerCluster - sector;
-            if (!GetClusterSectors(cluster, sector, run, data) ||
-                HoldsEndMarker(data + (size_t)sector * SECTOR_SIZE, run))
-                return;
+            if (!GetClusterSectors(cluster, sector, run, data))
+                return (ULONGLONG)read * BytesPerCluster;
             sector += run;
             sectorsRead += run;
+            if (HoldsEndMarker(data + (size_t)(sector - run) * SECTOR_SIZE, run))
+                return (ULONGLONG)read * BytesPerCluster + (ULONGLONG)sector * SECTOR_SIZE;
         }
         cluster = NextCluster(fat, cluster);
     }
+    return (ULONGLONG)count * BytesPerCluster;
 }
 
 // Enters the subdirectory at pDirEntry of the current level.
@@ -212,9 +214,8 @@ bool ReadDirectory(DWORD start)
         GlobalUnlock(hFat);
         return true;
     }
-    DirEntries = (DWORD)((ULONGLONG)count * BytesPerCluster / SZ_DIRE);
-    // GHND: what is not read stays zero-filled, which ends the directory there.
-    hTmp = GlobalAlloc(GHND, (SIZE_T)count * BytesPerCluster);
+    // Not zero-filled: only the slots read are ever looked at.
+    hTmp = GlobalAlloc(GMEM_MOVEABLE, (SIZE_T)count * BytesPerCluster);
     if (hTmp == NULL) {
         ErrorHandling("Error number %ld occured during NextDir - GlobalAlloc.");
         GlobalUnlock(hFat);
@@ -226,7 +227,7 @@ bool ReadDirectory(DWORD start)
         GlobalUnlock(hFat);
         return false;
     }
-    ReadChain(fat, start, count, raw);
+    DirEntries = (DWORD)(ReadChain(fat, start, count, raw) / SZ_DIRE);
     GlobalUnlock(hTmp);
     GlobalUnlock(hFat);
     return true;

@@ -16,7 +16,7 @@ namespace {
 
 std::vector<std::string> measured;
 
-void Record(const BYTE *, LPCSTR path, WORD)
+void Record(const BYTE *, LPCSTR path, DWORD)
 {
     measured.push_back(path);
 }
