@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Bytes a walk of a FAT12/FAT16 image needs to read: the boot sector, one FAT
-copy, the root directory, and of every other directory the sectors up to the
-one holding its end marker (the whole chain when it has none).
+"""Bytes a walk of a FAT12, FAT16 or FAT32 image needs to read: the boot
+sector, one FAT copy (on FAT32 the part holding the volume's entries), the
+root directory, and of every other directory (and of a FAT32 root) the sectors
+up to the one holding its end marker (the whole chain when it has none).
 usage: needed.py IMAGE  -- prints the byte count"""
 import struct
 import sys
@@ -14,14 +15,19 @@ def main(path):
         boot = image.read(SECTOR)
         per_cluster = boot[13]
         reserved, fats, root_entries, total16, per_fat = struct.unpack_from("<HBHHxH", boot, 14)
+        fat32 = per_fat == 0
+        per_fat = per_fat or struct.unpack_from("<I", boot, 36)[0]
         total = total16 or struct.unpack_from("<I", boot, 32)[0]
         root_sectors = root_entries * 32 // SECTOR
         data_start = reserved + fats * per_fat + root_sectors
         clusters = (total - data_start) // per_cluster
+        fat_bytes = min(per_fat * SECTOR, -(-(clusters + 2) * 4 // SECTOR) * SECTOR) if fat32 else per_fat * SECTOR
         image.seek(reserved * SECTOR)
-        fat = image.read(per_fat * SECTOR)
+        fat = image.read(fat_bytes)
 
         def link(cluster):
+            if fat32:
+                return struct.unpack_from("<I", fat, 4 * cluster)[0] & 0x0FFFFFFF
             if clusters > 4087:
                 return struct.unpack_from("<H", fat, 2 * cluster)[0]
             pair = struct.unpack_from("<H", fat, cluster + cluster // 2)[0]
@@ -40,11 +46,15 @@ def main(path):
                 if name == 0:
                     return
                 if name != 0xE5 and not attr & 0x08 and attr & 0x10 and name != ord("."):
-                    yield struct.unpack_from("<H", raw, slot + 26)[0]
+                    high = struct.unpack_from("<H", raw, slot + 20)[0] if fat32 else 0
+                    yield struct.unpack_from("<H", raw, slot + 26)[0] | high << 16
 
-        image.seek((reserved + fats * per_fat) * SECTOR)
-        pending = list(subdirectories(image.read(root_sectors * SECTOR)))
-        needed = SECTOR + per_fat * SECTOR + root_sectors * SECTOR
+        needed = SECTOR + fat_bytes + root_sectors * SECTOR
+        if fat32:
+            pending = [struct.unpack_from("<I", boot, 44)[0]]
+        else:
+            image.seek((reserved + fats * per_fat) * SECTOR)
+            pending = list(subdirectories(image.read(root_sectors * SECTOR)))
         visited = set()
         while pending:
             start = pending.pop()

@@ -1,20 +1,23 @@
 #!/usr/bin/env bash
-# Benchmarks vantrel-scan on a large, fragmented FAT16 image against
+# Benchmarks vantrel-scan on a large, fragmented FAT16 or FAT32 image against
 # fsck.fat -n and mdir -/ -b on the same image: wall time with hyperfine, with
 # the image in the page cache (warm) and evicted from it before each run
 # (cold, as when a card has just been plugged in), the bytes each reads from
 # the image (strace), peak resident memory with GNU time, and PASS/MISS for the
 # goals. Everything it makes goes under build/bench/.
-# Settings from the environment: BENCH_RUNS (timed runs per command, default 10).
+# Settings from the environment: BENCH_RUNS (timed runs per command, default
+# 10); BENCH_PRESET, the image: large (2 GiB FAT16, the default) or card32
+# (32 GiB FAT32 with 100,000 files, a sparse file of about 2 GB).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
 OUT=build/bench
-IMAGE=$OUT/large.img
+PRESET=${BENCH_PRESET:-large}
+IMAGE=$OUT/$PRESET.img
 STAMP=$IMAGE.stamp
 RUNS=${BENCH_RUNS:-10}
-VOLUME_ARGS=(--preset large --seed 1)
+VOLUME_ARGS=(--preset "$PRESET" --seed 1)
 
 banner() {
   echo

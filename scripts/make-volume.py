@@ -36,8 +36,9 @@ PRESETS = {
     "large": dict(fat=16, size="2G", cluster="32K", files=20000, dirs=1000, depth=12),
     # The smallest FAT32 volume mkfs.fat makes with 512-byte clusters.
     "fat32": dict(fat=32, size="36M", cluster="512", files=400, dirs=40, depth=6),
-    # A 32 GiB FAT32 card with 100,000 files, for benchmarks (a sparse file).
-    "card32": dict(fat=32, size="32G", cluster="16K", files=100000, dirs=5000, depth=12, rounds=2),
+    # A 32 GiB FAT32 card with 100,000 small files, for benchmarks (a sparse file).
+    "card32": dict(fat=32, size="32G", cluster="16K", files=100000, dirs=5000, depth=12, rounds=2,
+                   fill=0.05, churn=0.1),
 }
 DEFAULTS = dict(fat=16, size="32M", cluster="2K", files=400, dirs=40, depth=6, seed=1,
                 fill=0.75, churn=0.35, rounds=4, long_names=0.15)

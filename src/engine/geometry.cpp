@@ -107,6 +107,14 @@ LPCSTR GeometryFault()
 
 }  // namespace
 
+void PrefetchCluster(DWORD cluster)
+{
+    if (cluster < 2 || cluster - 2 >= TotalClusters)
+        return;
+    const ULONGLONG offset = ((ULONGLONG)(cluster - 2) * SectorsPerCluster + Cluster2) * BytesPerSector;
+    PrefetchRange(hVolumes, offset, BytesPerCluster < 4096 ? BytesPerCluster : 4096);
+}
+
 void CloseVolume()
 {
     if (hVolumes != INVALID_HANDLE_VALUE)

@@ -41,6 +41,11 @@ bool GetCluster(DWORD cluster, BYTE *destination);
 // returns false.
 bool GetClusterSectors(DWORD cluster, DWORD first, DWORD count, BYTE *clusterData);
 
+// Asks for the first sectors (up to 4 KiB) of data cluster `cluster` to be
+// read in the background, so that a directory there is ready when the walk
+// enters it. Clusters off the volume are left alone.
+void PrefetchCluster(DWORD cluster);
+
 // Closes hVolumes if it is open.
 void CloseVolume();
 

@@ -277,6 +277,9 @@ bool LoadDirs()
     }
     CopySlots(dirs, raw, SLOT_DIR, DirCount[Level]);
     pDirEntry[Level] = 0;
+    // The device can work on all of them at once while the walk goes on.
+    for (DWORD dir = 0; dir < DirCount[Level]; dir++)
+        PrefetchCluster(FirstClusterOf(dirs + dir * SZ_DIRE, FatBits));
     GlobalUnlock(hTmp);
     GlobalUnlock(hDir[Level]);
     return true;

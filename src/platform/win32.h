@@ -16,6 +16,14 @@ extern "C" NTSTATUS NTAPI NtReadFile(HANDLE FileHandle, HANDLE Event,
 #include "posix/win32_posix.h"
 #endif
 
+// Our one addition to the Win32 names: starts reading `length` bytes at
+// `offset` of the open file or volume `file` in the background, so that a
+// later read of them need not wait. A hint; it reports nothing. Windows reads
+// raw volumes unbuffered, so there it does nothing.
+#ifdef _WIN32
+inline void PrefetchRange(HANDLE, ULONGLONG, ULONG) {}
+#endif
+
 #ifndef STATUS_END_OF_FILE
 #define STATUS_END_OF_FILE ((NTSTATUS)0xC0000011L)
 #endif

@@ -325,3 +325,9 @@ NTSTATUS NtReadFile(HANDLE FileHandle, HANDLE Event, PIO_APC_ROUTINE ApcRoutine,
     }
     return status;
 }
+
+void PrefetchRange(HANDLE file, ULONGLONG offset, ULONG length)
+{
+    if (auto object = vantrel_host::LookupHandleAs<File>(file, Kind::File))
+        ::posix_fadvise(object->fd, static_cast<off_t>(offset), length, POSIX_FADV_WILLNEED);
+}

@@ -160,6 +160,8 @@ BOOL DefineDosDeviceA(DWORD dwFlags, LPCSTR lpDeviceName, LPCSTR lpTargetPath);
 NTSTATUS NtReadFile(HANDLE FileHandle, HANDLE Event, PIO_APC_ROUTINE ApcRoutine, PVOID ApcContext,
                     PIO_STATUS_BLOCK IoStatusBlock, PVOID Buffer, ULONG Length,
                     PLARGE_INTEGER ByteOffset, PULONG Key);
+// See win32.h: posix_fadvise(POSIX_FADV_WILLNEED) on the file's range.
+void PrefetchRange(HANDLE file, ULONGLONG offset, ULONG length);
 
 // Threads, the named recursive mutex and waits (on mutexes and on threads).
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize,
