@@ -25,8 +25,9 @@ DWORD pFileEntry;
 namespace {
 
 // Clusters read as directory data during this walk: one bit per cluster
-// number up to the volume's last, so 8 KiB for FAT16 and an eighth of a byte
-// per cluster on FAT32.
+// number a chain can hold: every 16-bit number on FAT12 and FAT16 (whose
+// chains may pass through entries past the volume's last cluster), up to the
+// volume's last on FAT32.
 HGLOBAL hDirClustersRead;
 BYTE *DirClustersRead;
 
@@ -181,7 +182,8 @@ void ResetWalk()
 
 bool PrepareWalk()
 {
-    hDirClustersRead = GlobalAlloc(GHND, ((SIZE_T)TotalClusters + 2 + 7) / 8);
+    const SIZE_T numbers = FatBits == 32 ? (SIZE_T)TotalClusters + 2 : 0x10000;
+    hDirClustersRead = GlobalAlloc(GHND, (numbers + 7) / 8);
     if (hDirClustersRead == NULL) {
         ErrorHandling("Error number %ld occured during StartDirScanThread - GlobalAlloc.");
         return false;

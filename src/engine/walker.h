@@ -25,8 +25,8 @@ extern DWORD pFileEntry;                             // next file to measure
 // Empties every level (freeing what an earlier walk left) and puts the walk
 // at the root: Level 0, DirName[0] "\".
 void ResetWalk();
-// Makes room to note the clusters read as directory data, for a volume of
-// TotalClusters clusters; false after showing why.
+// Makes room to note the clusters read as directory data, for every cluster
+// number a chain of the prepared volume can hold; false after showing why.
 bool PrepareWalk();
 // Reads the directory whose chain starts at `start` into hTmp (DirEntries
 // slots), as far as its end marker. A chain that is broken or meets a cluster
