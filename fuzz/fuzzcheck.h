@@ -1,15 +1,24 @@
-// What the fuzz targets share: stopping on a broken invariant (abort, so that
-// the fuzzer keeps the input), and memory files that the host layer opens by
-// path, so that an input needs no file on disk.
+// Shared by the fuzz targets: a broken invariant aborts (the fuzzer keeps the input); inputs are
+// memory files, which the host layer opens by their /proc path.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include <sys/mman.h>
+#include <unistd.h>
 
-// Prints what broke and aborts.
-[[noreturn]] void Fail(const char *what);
-void Check(bool holds, const char *what);
+#include <cstdio>
+#include <cstdlib>
 
-// A memory file named `name` holding `data`; its descriptor, or -1. Its path
-// is /proc/self/fd/<descriptor>.
-int MemoryFile(const char *name, const uint8_t *data, size_t size);
+inline void Check(bool holds, const char *what)
+{
+    if (!holds)
+        fprintf(stderr, "fuzz: %s\n", what), abort();
+}
+
+// A memory file holding `data`, its /proc path in `path`; its descriptor.
+inline int MemoryFile(const unsigned char *data, size_t size, char (&path)[64])
+{
+    const int fd = memfd_create("vantrel-fuzz", MFD_CLOEXEC);
+    Check(fd >= 0 && write(fd, data, size) == (ssize_t)size, "cannot write a memory file");
+    snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+    return fd;
+}

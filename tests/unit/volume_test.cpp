@@ -1,104 +1,190 @@
-// The volume services: opening the selected drive, reading its super-area,
-// and the disk statistics derived from it.
+// The volume services (drive, super-area, disk statistics), the engine's preparation of
+// the volume, and the analysis starts that either refuses, with what they leave behind.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "app/kivifat.h"
-#include "support/fatimage.h"
+#include "engine/geometry.h"
+#include "engine/scan.h"
 #include "support/testplatform.h"
-#include "support/volumefixture.h"
 #include "volume/volume.h"
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/posix/faults.h"
+#endif
 
 namespace {
 
-TEST(OpenVolume, OpensOnlyAMappedDriveLetter)
+TEST(OpenVolume, OpensOnlyADriveLetterWithAVolume)
 {
-    FatImage image(FatLayout::For(100));
-    UseImage(image);
-    EXPECT_TRUE(OpenVolume());
-    ASSERT_NE(Drive, nullptr);
-
-    // Not a drive name at all: no drive object is made.
-    for (const char *name : {"", "V", "1:", "VV"}) {
-        strcpy(cDrive, name);
-        EXPECT_FALSE(OpenVolume()) << name;
-        EXPECT_EQ(Drive, nullptr) << name;
+    UseImage(FatImage(FatLayout::For(100)));
+    const struct { const char *drive; bool opened, kept; } cases[] = {   // kept: a drive object until the next open
+        {"V:", 1, 1}, {"v:", 1, 1}, {"W:", 0, 1}, {"V", 0, 0}, {"VV", 0, 0}, {"1:", 0, 0}};
+    for (const auto &test : cases) {
+        strcpy(cDrive, test.drive);
+        EXPECT_EQ(OpenVolume(), test.opened) << test.drive;
+        EXPECT_EQ(Drive != nullptr, test.kept) << test.drive;
     }
-    // A letter without a volume: the object stays until the next open.
-    UnmapDrive('V');
-    strcpy(cDrive, "V:");
-    EXPECT_FALSE(OpenVolume());
-    EXPECT_NE(Drive, nullptr);
-    EXPECT_TRUE(CapturedTexts().empty());
+    EXPECT_TRUE(!KivNTInitialize() && Shown({"ERROR - KivNTInitialize"}));   // without a drive object
 }
 
-TEST(KivNTInitialize, RefusesWhatIsNotAFatVolume)
+TEST(GetDiskStats, CountsTheFreeClustersOfTheFirstFatCopy)
 {
-    FatImage fat32(FatLayout::For(100));
-    fat32.Put16(22, 0);   // FAT32 keeps its FAT size elsewhere
-    FatImage zeros(FatLayout::For(100));
-    std::fill(zeros.bytes().begin(), zeros.bytes().begin() + 512, 0);
-    FatImage tooManyClusters(FatLayout::For(100));
-    tooManyClusters.Put16(19, 0);
-    tooManyClusters.Put32(32, 70000);
-    for (const FatImage *image : {&fat32, &zeros, &tooManyClusters}) {
-        UseImage(*image);
-        ASSERT_TRUE(OpenVolume());
-        EXPECT_FALSE(KivNTInitialize());
-        EXPECT_EQ(CapturedTexts(), std::vector<std::string>{"ERROR - KivNTInitialize"});
-    }
-    // Without a drive object.
-    strcpy(cDrive, "1:");
-    EXPECT_FALSE(OpenVolume());
-    ClearMessages();
-    EXPECT_FALSE(KivNTInitialize());
-    EXPECT_EQ(CapturedTexts(), std::vector<std::string>{"ERROR - KivNTInitialize"});
-}
-
-struct DiskStatsCase {
-    const char *what;
-    FatLayout layout;
-    unsigned usedClusters;   // clusters 2 .. 2 + used - 1 are allocated
-    ULONGLONG clusterSize;
-    ULONGLONG totalSpace;
-    ULONGLONG freeSpace;
-};
-
-TEST(GetDiskStats, DerivesSizesFromTheSuperArea)
-{
-    const DiskStatsCase cases[] = {
-        // Cluster counts exclude the two reserved FAT entries.
-        {"empty FAT12", FatLayout::For(100), 0, 512, 100 * 512, 100 * 512 / 1000},
-        {"some clusters used", FatLayout::For(100, 4), 10, 2048, 100 * 2048, 90 * 2048 / 1000},
-        // 3 free clusters of 512 bytes are 1536 bytes: 1 thousand, truncated.
-        {"free space in whole thousands", FatLayout::For(100), 97, 512, 51200, 1},
-        {"FAT16", FatLayout::For(5000, 2), 4000, 1024, 5000 * 1024, 1000 * 1024 / 1000},
-        {"0 sectors per cluster means 256", FatLayout::For(3, 0), 1, 131072, 3 * 131072, 2 * 131072 / 1000},
+    // Entries set in the first copy only, to values that no reading of a wrong half or
+    // shift of a 12-bit byte pair counts as the same number of free clusters.
+    const struct { const char *what; FatLayout layout; std::vector<std::pair<uint16_t, uint16_t>> entries;
+                   ULONGLONG clusterSize, totalSpace, freeSpace; } cases[] = {
+        {"FAT12", FatLayout::For(100), {{8, 0x800}, {11, 0xFFF}, {14, 1}, {17, 1}}, 512, 51200, 96 * 512 / 1000},
+        {"FAT16", FatLayout::For(5000, 4), {{2, 1}, {3, 0x8000}}, 2048, 5000 * 2048, 4998 * 2048 / 1000},
+        {"0 sectors per cluster for 256", FatLayout::For(3, 0), {{4, 0xFFF}}, 131072, 3 * 131072, 2 * 131072 / 1000},
     };
-    for (const DiskStatsCase &test : cases) {
+    for (const auto &test : cases) {
         FatImage image(test.layout);
-        for (unsigned used = 0; used < test.usedClusters; used++)
-            image.SetLink(2 + used, image.EndOfChain());
+        for (const auto &entry : test.entries)
+            image.SetLink(entry.first, entry.second, 0);
         UseImage(image);
-        ASSERT_TRUE(ReadSuperArea()) << test.what;
-        EXPECT_EQ(ClusterSize, test.clusterSize) << test.what;
-        EXPECT_EQ(TotalSpace, test.totalSpace) << test.what;
-        EXPECT_EQ(FreeSpace, test.freeSpace) << test.what;
-        EXPECT_EQ(RealFatSa.QueryStartDataLbn(), test.layout.DataStart()) << test.what;
+        ASSERT_TRUE(OpenVolume() && KivNTInitialize() && GetDiskStats()) << test.what;
+        EXPECT_EQ((std::vector<ULONGLONG>{ClusterSize, TotalSpace, FreeSpace, RealFatSa.QueryStartDataLbn()}),
+                  (std::vector<ULONGLONG>{test.clusterSize, test.totalSpace, test.freeSpace, test.layout.DataStart()}))
+            << test.what;
     }
 }
 
-TEST(GetDiskStats, CountsFreeClustersInTheFirstFatCopy)
+TEST(PrepareVolume, DecodesTheGeometry)
 {
-    // Entries of the first copy marked used, those of the second free: the
-    // free count shows which copy was read.
-    FatImage image(FatLayout::For(100));
-    for (unsigned cluster = 2; cluster < 52; cluster++)
-        image.SetLink(cluster, image.EndOfChain(), 0);
-    UseImage(image);
-    ASSERT_TRUE(ReadSuperArea());
-    EXPECT_EQ(FreeSpace, 50u * 512 / 1000);
+    const struct { const char *what; FatLayout layout; } cases[] = {
+        {"FAT12", FatLayout::For(100)},
+        {"4087 clusters are still 12-bit", FatLayout::For(4087)},
+        {"4088 clusters are 16-bit", FatLayout::For(4088)},
+        {"65536 sectors or more: the total in the 32-bit field", FatLayout::For(40000, 2)},
+        {"4 reserved sectors, 4 sectors per cluster",
+         [] { FatLayout l = FatLayout::For(300, 4); l.reservedSectors = 4, l.totalSectors += 3; return l; }()},
+        {"40 root entries: only whole sectors are read", FatLayout::For(300, 1, 40)},
+    };
+    for (const auto &test : cases) {
+        const FatLayout &l = test.layout;
+        UseImage(FatImage(l));
+        ASSERT_TRUE(OpenVolume() && KivNTInitialize() && PrepareVolume()) << test.what;
+        EXPECT_EQ((std::vector<DWORD>{BytesPerSector, SectorsPerCluster, BootSectors, Fats, RootDirs, TotalSectors,
+                                      SectorsPerFat, Cluster2, TotalClusters, BytesPerCluster, FatBits, DirEntries}),
+                  (std::vector<DWORD>{512, l.sectorsPerCluster, l.reservedSectors, l.fats, l.rootEntries,
+                                      l.totalSectors, l.sectorsPerFat, l.DataStart(), l.Clusters(),
+                                      512u * l.sectorsPerCluster, l.FatBits(), l.rootEntries * 32u / 512 * 16}))
+            << test.what;
+        EXPECT_TRUE(GlobalSize(hFat) == 512u * l.sectorsPerFat && Shown({})) << test.what;
+    }
 }
+
+enum Outcome { REFUSED, FAT_KEPT, STARTED };   // FAT_KEPT: refused, the last FAT read still held
+
+// A start after a finished analysis meets `spoil`, done to the volume before its super-area is
+// read (superArea) or after it (so that the engine's own checks meet it), or to the host layer.
+TEST(Start, RefusesWhatCannotBeReadSafelyAndLeavesNothingOpen)
+{
+    const char beyond[] = "ERROR - StartDirScanThread - FAT or root directory beyond the end of the volume";
+    const char noFat[] = "ERROR - StartDirScanThread - No FAT or no root directory";
+    const char spc[] = "ERROR - StartDirScanThread - Invalid sectors per cluster";
+    [[maybe_unused]] const char readError[] = "Error number 0xC000009C occured during ReadSectors - NtReadFile.";
+    const std::vector<std::string> super = {"ERROR - KivNTInitialize"};
+    const struct { const char *what; void (*spoil)(FatImage &); std::vector<std::string> messages; Outcome outcome;
+                   bool superArea = false; } cases[] = {
+        {"1024-byte sectors", [](FatImage &i) { i.Put(11, 1024, 2); }, super, FAT_KEPT, true},
+        {"3 sectors per cluster", [](FatImage &i) { i.Put(13, 3, 1); }, super, FAT_KEPT, true},
+        {"no reserved sector", [](FatImage &i) { i.Put(14, 0, 2); }, super, FAT_KEPT, true},
+        {"no FAT", [](FatImage &i) { i.Put(16, 0, 1); }, super, FAT_KEPT, true},
+        {"no root directory", [](FatImage &i) { i.Put(17, 0, 2); }, super, FAT_KEPT, true},
+        {"no FAT size (FAT32 keeps it elsewhere)", [](FatImage &i) { i.Put(22, 0, 2); }, super, FAT_KEPT, true},
+        {"no data area", [](FatImage &i) { i.Put(19, i.layout.DataStart(), 2); }, super, FAT_KEPT, true},
+        {"no whole cluster", [](FatImage &i) { i.Put(13, 4, 1), i.Put(19, i.layout.DataStart() + 3, 2); }, super,
+         FAT_KEPT, true},
+        {"more clusters than 16 bits number", [](FatImage &i) { i.Put(19, 0, 2), i.Put(32, 70000, 4); }, super,
+         FAT_KEPT, true},
+        {"a FAT too small for its clusters", [](FatImage &i) { i.Put(19, i.layout.DataStart() + 400, 2); }, super,
+         FAT_KEPT, true},
+        {"the image ends in the first FAT", [](FatImage &i) { i.bytes.resize(600); }, super, FAT_KEPT, true},
+        {"1024-byte sectors", [](FatImage &i) { i.Put(11, 1024, 2); },
+         {"ERROR - StartDirScanThread - Sector size is not 512 bytes"}, REFUSED},
+        {"no sectors per cluster", [](FatImage &i) { i.Put(13, 0, 1); }, {spc}, REFUSED},
+        {"3 sectors per cluster", [](FatImage &i) { i.Put(13, 3, 1); }, {spc}, REFUSED},
+        {"no FAT copy", [](FatImage &i) { i.Put(16, 0, 1); }, {noFat}, REFUSED},
+        {"FATs of no sectors", [](FatImage &i) { i.Put(22, 0, 2); }, {noFat}, REFUSED},
+        {"a root directory of less than a sector", [](FatImage &i) { i.Put(17, 15, 2); }, {noFat}, REFUSED},
+        {"a FAT larger than the volume", [](FatImage &i) { i.Put(22, 60000, 2); }, {beyond}, REFUSED},
+        {"the volume ends in the root directory", [](FatImage &i) { i.Put(19, 4, 2); }, {beyond}, REFUSED},
+        // 40 root entries fill 2.5 sectors: the two whole ones fit, the data area does not.
+        {"the volume ends before the data area", [](FatImage &i) { i.Put(19, i.layout.DataStart() - 1, 2); },
+         {"ERROR - StartDirScanThread - Data area beyond the end of the volume"}, REFUSED},
+        {"the image ends in the root directory", [](FatImage &i) { i.bytes.resize(i.Root(16)); },
+         {"Error number 0xC0000011 occured during ReadSectors - NtReadFile."}, REFUSED},
+        {"the drive is gone", [](FatImage &) { UnmapDrive('V'); }, {" occured during StartDirScanThread - CreateFile."},
+         REFUSED},
+#ifndef _WIN32
+        {"the first FAT copy cannot be read", [](FatImage &) { FaultReadStatus(512, 512, (NTSTATUS)0xC000009C); },
+         {readError}, STARTED},
+        {"neither FAT copy can be read", [](FatImage &) { FaultReadStatus(512, 1024, (NTSTATUS)0xC000009C); },
+         {readError, readError}, REFUSED},
+        {"no memory for a sector block", [](FatImage &) { FaultFailAllocation(1); },
+         {"Error number 8 occured during ReadSectors - GlobalAlloc."}, REFUSED},
+        {"a sector block cannot be locked", [](FatImage &) { FaultFailLock(1); },
+         {"Error number 6 occured during ReadSectors - GlobalLock."}, REFUSED},
+        {"the boot sector cannot be locked", [](FatImage &) { FaultFailLock(2); },
+         {"Error number 6 occured during StartDirScanThread - GlobalLock."}, REFUSED},
+        {"no memory for the root's files", [](FatImage &) { FaultFailAllocation(4); },
+         {"Error number 8 occured during LoadFiles - GlobalAlloc."}, FAT_KEPT},
+#endif
+    };
+    for (const auto &test : cases) {
+        const std::string what = (test.superArea ? "super-area: " : "engine: ") + std::string(test.what);
+        FatImage image(FatLayout::For(100, 1, 40));
+        image.File(image.Root(0), "ROOT", 2);
+        image.File(image.Root(1), "COPY1", 3);   // complete in the second FAT copy only
+        image.SetLink(3, 0, 0);
+        ASSERT_TRUE(RunAnalysis(image) && TotalFiles == 1) << what;
+        ClearMessages();
+        ResetStats();
+        if (test.superArea)
+            test.spoil(image), image.Save("V.img");
+        const bool read = OpenVolume() && KivNTInitialize() && GetDiskStats();
+        if (!test.superArea)
+            test.spoil(image), image.Save("V.img");
+        EXPECT_EQ(read && StartDirScanThread(), test.outcome == STARTED) << what;
+        EXPECT_TRUE(test.outcome != STARTED || (WaitForCommand(KIV_END, 10000) && TotalFiles == 2)) << what;
+        EXPECT_TRUE(test.outcome == STARTED || hVolumes == INVALID_HANDLE_VALUE) << what;
+        EXPECT_EQ(hFat == nullptr, test.outcome == REFUSED) << what;
+        EXPECT_EQ(hTmp, nullptr) << what;
+        EXPECT_TRUE(Shown(test.messages)) << what;
+#ifndef _WIN32
+        FaultReset();
+#endif
+    }
+#ifndef _WIN32
+    // Faults armed but not yet fired are gone after FaultReset too.
+    FaultFailAllocation(1);
+    FaultFailLock(1);
+    FaultReset();
+    EXPECT_TRUE(RunAnalysis(FatImage(FatLayout::For(100))) && Shown({}));
+#endif
+}
+
+#ifndef _WIN32
+// The host layer opens raw volumes for reading only, whatever the access asked: as root,
+// permissions prove nothing, the descriptors' own flags do.
+TEST(HostLayer, OpensRawVolumesForReadingOnly)
+{
+    const std::string path = UseImage(FatImage(FatLayout::For(100)));
+    ASSERT_TRUE(OpenVolume() && KivNTInitialize() && PrepareVolume());
+    int opened = 0;
+    for (int fd = 0; fd < 1024; fd++) {
+        char target[4096];
+        const ssize_t length = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target);
+        if (length > 0 && std::string(target, (size_t)length) == path)
+            opened += (fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDONLY ? 1 : 100;
+    }
+    EXPECT_EQ(opened, 2);   // the volume services' drive and the engine's volume, read-only both
+}
+#endif
 
 }  // namespace

@@ -1,0 +1,132 @@
+#!/usr/bin/env python3
+"""vantrel-scan from the outside (usage: check_scan.py VANTREL_SCAN WORK_FOLDER). On realistic images made
+by scripts/make-volume.py, each listed file's extents and clusters are mshowfat's, the file counts mdir's,
+the geometry and free space fsck.fat's, the totals and records those of the files listed; and command
+lines give their exit status and key output."""
+
+import json, os, re, struct, subprocess, sys, time
+
+SCAN, WORK = sys.argv[1], sys.argv[2]
+MAKE_VOLUME = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "make-volume.py")
+ENV = dict(os.environ, MTOOLS_SKIP_CHECK="1", LC_ALL="C")
+results = []
+
+
+def check(holds, what):
+    results.append(bool(holds))
+    if not holds:
+        print("FAIL " + what)
+    return holds
+
+
+def run(*command, timeout=300):
+    return subprocess.run(command, env=ENV, stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                          errors="replace", timeout=timeout)
+
+
+def chains(path, files):
+    """mshowfat's clusters of each file, by its path without '::/'."""
+    found = {}
+    for start in range(0, len(files), 300):
+        for line in run("mshowfat", "-i", path, *files[start:start + 300]).stdout.splitlines():
+            shown = re.match(r"::/(.*?) ((?:<[\d-]+> ?)+|Root directory or empty file)$", line)
+            if shown:
+                found[shown.group(1)] = [c for a, b in re.findall(r"<(\d+)(?:-(\d+))?>", shown.group(2))
+                                         for c in range(int(a), int(b or a) + 1)]
+    return found
+
+
+def extents(preset, seed):
+    path, name = os.path.join(WORK, f"{preset}-{seed}.img"), f"{preset} {seed}"
+    if not os.path.exists(path):   # made once per work folder
+        run(sys.executable, MAKE_VOLUME, "-q", "--preset", preset, "--seed", str(seed), path + ".new", timeout=1800)
+        os.rename(path + ".new", path)
+    fsck = run("fsck.fat", "-nv", path).stdout
+    number = lambda pattern: int(re.search(pattern, fsck, re.M).group(1))
+    cluster, bits = number(r"(\d+) bytes per cluster"), number(r"\d+ FATs, (\d+) bit entries")
+    clusters, used = number(r"(\d+) data clusters"), number(r": \d+ files, (\d+)/\d+ clusters")
+    every = [p for p in run("mdir", "-/", "-b", "-a", "-i", path, "::").stdout.splitlines() if not p.endswith("/")]
+    empty = sum(1 for c in chains(path, every).values() if not c)
+    done = run(SCAN, "--json", "--files", path, timeout=120)
+    if not check(done.returncode == 0 and not done.stderr, f"{name}: status {done.returncode}, {done.stderr}"):
+        return
+    report = json.loads(done.stdout)
+    listed = report["file_list"]
+    mtools = chains(path, ["::/" + f["path"][3:].replace("\\", "/") for f in listed])
+    for f in listed:
+        chain = mtools.get(f["path"][3:].replace("\\", "/"), [])
+        runs = sum(1 for i, c in enumerate(chain) if i == 0 or c != chain[i - 1] + 1)
+        check(chain and (f["extents"], f["clusters"]) == (runs, len(chain)) and
+              (len(chain) - 1) * cluster < f["size"] <= len(chain) * cluster, f"{name}: {f}, mshowfat {chain[:9]}")
+    measured, allocated, free = len(every) - empty, sum(f["clusters"] for f in listed), clusters - used
+    expected = {"files": len(every), "zero_length_files": empty, "measured_files": measured, "fat_bits": bits,
+                "cluster_size": cluster, "total_space": clusters * cluster, "free_space_kb": free * cluster // 1000,
+                "completed": True, "messages": [], "total_extents": sum(f["extents"] for f in listed),
+                "fragmented_files": sum(1 for f in listed if f["extents"] > 1), "allocated_bytes": allocated * cluster,
+                "allocated_percent": allocated * 100 // clusters,
+                "average_extents": sum(f["extents"] for f in listed) * 100 // measured / 100}
+    for key, value in expected.items():
+        check(report[key] == value, f"{name}: {key} {report[key]}, expected {value}")
+    check(len(listed) == measured and len({f["path"] for f in listed}) == measured, f"{name}: {measured} measured")
+    # Each record is the first file listed with the record value.
+    for key, field, pick in [("largest_file", "size", max), ("smallest_file", "size", min),
+                             ("most_fragmented_file", "extents", max)]:
+        best = pick(f[field] for f in listed if f[field])
+        first = next(f["path"] for f in listed if f[field] == best)
+        check(report[key] == {field: best, "path": first}, f"{name}: {key} {report[key]}, expected {best} {first}")
+
+
+def options():
+    # A FAT12 floppy of 12 small files, F10.TXT and F11.TXT in SUB; and two damaged copies.
+    small, sources = os.path.join(WORK, "tiny.img"), [os.path.join(WORK, f"F{n}.TXT") for n in range(12)]
+    for n, source in enumerate(sources):
+        with open(source, "w") as out:
+            out.write("x" * (100 * n + 1))
+    run("mkfs.fat", "-C", "--invariant", "-F", "12", "-i", "1234ABCD", small + ".new", "1440")
+    run("mmd", "-i", small + ".new", "::/SUB")
+    run("mcopy", "-i", small + ".new", *sources[:10], "::/")
+    run("mcopy", "-i", small + ".new", *sources[10:], "::/SUB")
+    os.replace(small + ".new", small)
+    data = open(small, "rb").read()
+    root = (struct.unpack_from("<H", data, 14)[0] + data[16] * struct.unpack_from("<H", data, 22)[0]) * 512
+    spoilt = {"end-of-chain": data.index(b"SUB        ", root) + 26, "no-sectors-per-cluster": 13}
+    for what, at in spoilt.items():
+        spoilt[what] = os.path.join(WORK, what + ".img")
+        with open(spoilt[what], "wb") as out:
+            out.write(data[:at] + (b"\xff\x0f" if at > 13 else b"\0") + data[at + (2 if at > 13 else 1):])
+    usage, unopened = ["usage: vantrel-scan"], ["vantrel-scan: cannot open"]
+    cases = [  # arguments, exit status, texts of the standard output or error, least seconds
+        ([small], 0, ["Drive              V: (FAT12)\nTotal space        1457 KB", "Files              12\n",
+                      "Most extents       1  V:\\F0.TXT\nFragmentation analysis completed\n"], 0),
+        (["--files", small], 0, ["completed\n\nextents\tclusters\tsize\tpath\n1\t1\t1\tV:\\F0.TXT\n"], 0),
+        (["--json", "--files", small], 0, ['"drive": "V:",\n  "fat_bits": 12,', '"completed": true', '"file_list": [\n'
+                                          '    {"extents": 1, "clusters": 1, "size": 1, "path": "V:\\\\F0.TXT"}'], 0),
+        (["--drive", "d:", small], 0, ["Drive              D: (FAT12)"], 0),
+        ([small, "--drive", "Q:", "--json"], 0, ['"drive": "Q:"'], 0),
+        (["--throttle", small], 0, ["Files              12\n"], 0.6),
+        *[(["--drive", drive, small], 2, usage, 0) for drive in ("D:X", "1:", "D")],
+        *[(arguments, 2, usage, 0) for arguments in ([small, "--drive"], ["--verbose", small], ["-", small], [],
+                                                      [small, small])],
+        ([os.path.join(WORK, "missing.img")], 2, unopened, 0), ([WORK], 2, unopened, 0),
+        ([spoilt["no-sectors-per-cluster"]], 2, ["KivIFat: ERROR - StartDirScanThread - Invalid sectors per"], 0),
+        (["--json", spoilt["end-of-chain"]], 1,
+         ['"completed": false,\n  "messages": ["Error number 157 occured during NextDir - GlobalLock - Tmp."]'], 0),
+        ([spoilt["end-of-chain"]], 1, ["Fragmentation analysis ended on an error"], 0),
+    ]
+    for arguments, status, texts, seconds in cases:
+        started = time.monotonic()
+        done = run(SCAN, *arguments, timeout=60)
+        took = time.monotonic() - started
+        check(done.returncode == status and all(t in done.stdout + done.stderr for t in texts) and took >= seconds,
+              f"{' '.join(arguments)}: status {done.returncode} after {took:.1f} s:\n{done.stdout}{done.stderr}")
+    # On a terminal a progress line shows on the standard error.
+    shown = run("script", "-qec", f"'{SCAN}' --throttle '{small}'", "/dev/null").stdout
+    check(" files/s  V:\\" in shown, f"no progress line on a terminal: {shown!r}")
+
+
+os.makedirs(WORK, exist_ok=True)
+for preset, seed in [("floppy", 21), ("small", 22), ("dense", 23)]:
+    extents(preset, seed)
+options()
+print(f"check_scan: {results.count(True)} passed, {results.count(False)} failed")
+sys.exit(0 if all(results) else 1)
