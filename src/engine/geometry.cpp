@@ -147,12 +147,7 @@ HGLOBAL ReadSectors(DWORD first, DWORD count)
     return block;
 }
 
-bool GetCluster(DWORD cluster, BYTE *destination)
-{
-    return GetClusterSectors(cluster, 0, SectorsPerCluster, destination);
-}
-
-bool GetClusterSectors(DWORD cluster, DWORD first, DWORD count, BYTE *clusterData)
+bool GetCluster(DWORD cluster, DWORD first, DWORD count, BYTE *clusterData)
 {
     NTSTATUS status = STATUS_INVALID_PARAMETER;
     // Clusters 0 and 1 have no place on the disk; a cluster whose sectors lie
@@ -176,8 +171,10 @@ bool GetClusterSectors(DWORD cluster, DWORD first, DWORD count, BYTE *clusterDat
 
 bool PrepareVolume()
 {
-    // The FAT of the previous analysis is replaced now.
+    // The FAT of the previous analysis is replaced now, and a volume that a
+    // preparation left open without a scan to close it is closed.
     FreeBlock(hFat);
+    CloseVolume();
 
     char path[8] = "\\\\.\\";
     strcat(path, cDrive);

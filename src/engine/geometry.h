@@ -30,16 +30,12 @@ extern DWORD DirEntries;        // 32-byte slots in hTmp
 // UI thread only: its messages are formatted in cString.
 HGLOBAL ReadSectors(DWORD first, DWORD count);
 
-// Reads data cluster `cluster` into BytesPerCluster bytes at `destination`.
-// On failure shows the status, leaves the destination zero-filled and returns
-// false. Scan thread; formats its message in a buffer of its own.
-bool GetCluster(DWORD cluster, BYTE *destination);
 // Reads `count` sectors of data cluster `cluster`, from its sector `first`, to
 // their place in the cluster's image at `clusterData` (BytesPerCluster bytes).
 // A cluster that does not lie whole on the volume is not read. On failure
-// shows the status as GetCluster does, zero-fills the whole cluster image and
-// returns false.
-bool GetClusterSectors(DWORD cluster, DWORD first, DWORD count, BYTE *clusterData);
+// shows the status, zero-fills the whole cluster image and returns false.
+// Scan thread; formats its message in a buffer of its own.
+bool GetCluster(DWORD cluster, DWORD first, DWORD count, BYTE *clusterData);
 
 // Asks for the first sectors (up to 4 KiB) of data cluster `cluster` to be
 // read in the background, so that a directory there is ready when the walk

@@ -118,7 +118,7 @@ ULONGLONG ReadChain(const BYTE *fat, DWORD start, DWORD count, BYTE *raw)
             DWORD run = sectorsRead / 2 > 1 ? sectorsRead / 2 : 1;
             if (run > SectorsPerCluster - sector)
                 run = SectorsPerCluster - sector;
-            if (!GetClusterSectors(cluster, sector, run, data))
+            if (!GetCluster(cluster, sector, run, data))
                 return (ULONGLONG)read * BytesPerCluster;
             sector += run;
             sectorsRead += run;

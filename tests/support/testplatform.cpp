@@ -36,38 +36,64 @@ FatLayout FatLayout::For(uint32_t clusters, uint8_t sectorsPerCluster, uint16_t 
     return layout;
 }
 
+FatLayout FatLayout::For32(uint32_t clusters, uint8_t sectorsPerCluster)
+{
+    FatLayout layout;
+    layout.fat32 = true;
+    layout.sectorsPerCluster = sectorsPerCluster;
+    layout.reservedSectors = 2;
+    layout.rootEntries = 0;
+    layout.sectorsPerFat = ((clusters + 2) * 4 + 511) / 512;
+    layout.totalSectors = layout.DataStart() + clusters * sectorsPerCluster;
+    return layout;
+}
+
 FatImage::FatImage(const FatLayout &layout) : layout(layout), bytes((size_t)layout.totalSectors * 512)
 {
     const bool small = layout.totalSectors < 0x10000;
     const uint32_t fields[][3] = {{0, 0x903CEB, 3}, {11, 512, 2}, {13, layout.sectorsPerCluster, 1},
                                   {14, layout.reservedSectors, 2}, {16, layout.fats, 1}, {17, layout.rootEntries, 2},
                                   {19, small ? layout.totalSectors : 0, 2}, {21, 0xF8, 1},
-                                  {22, layout.sectorsPerFat, 2}, {32, small ? 0 : layout.totalSectors, 4},
-                                  {510, 0xAA55, 2}};
+                                  {22, layout.fat32 ? 0 : layout.sectorsPerFat, 2},
+                                  {32, small ? 0 : layout.totalSectors, 4}, {510, 0xAA55, 2}};
     for (const auto &field : fields)
         Put(field[0], field[1], (int)field[2]);
+    if (layout.fat32) {
+        // The FSInfo sector claims no free cluster and a next free one past the volume.
+        const uint32_t fat32[][3] = {{36, layout.sectorsPerFat, 4}, {44, layout.rootCluster, 4}, {48, 1, 2},
+                                     {512, 0x41615252, 4}, {996, 0x61417272, 4}, {1000, 0, 4},
+                                     {1004, 0xFFFFFFF0, 4}, {1022, 0xAA55, 2}};
+        for (const auto &field : fat32)
+            Put(field[0], field[1], (int)field[2]);
+        SetLink(layout.rootCluster, End());
+    }
     // Entries 0 and 1 hold the media byte and an end mark, as formatters write them.
-    SetLink(0, (uint16_t)(End() & 0xFFF8));
+    SetLink(0, End() & ~7u);
     SetLink(1, End());
 }
 
-void FatImage::SetLink(uint32_t cluster, uint16_t value, int copy)
+void FatImage::SetLink(uint32_t cluster, uint32_t value, int copy)
 {
     for (int fat = copy < 0 ? 0 : copy; fat < (copy < 0 ? layout.fats : copy + 1); fat++) {
         const size_t base = (size_t)(layout.reservedSectors + fat * layout.sectorsPerFat) * 512;
+        if (layout.fat32) {
+            Put(base + cluster * 4, value, 4);
+            continue;
+        }
         const size_t at = layout.FatBits() == 16 ? base + cluster * 2 : base + cluster + cluster / 2;
         const uint16_t pair = (uint16_t)(bytes.at(at) | bytes.at(at + 1) << 8);   // 12-bit entries share a byte
-        const uint16_t twelve = (cluster & 1) ? (pair & 0xF) | value << 4 : (pair & 0xF000) | (value & 0xFFF);
+        const uint16_t twelve = (uint16_t)((cluster & 1) ? (pair & 0xF) | value << 4 : (pair & 0xF000) | (value & 0xFFF));
         Put(at, layout.FatBits() == 16 ? value : twelve, 2);
     }
 }
 
-void FatImage::Entry(size_t at, const char *name, uint8_t attributes, uint16_t first, uint32_t size)
+void FatImage::Entry(size_t at, const char *name, uint8_t attributes, uint32_t first, uint32_t size)
 {
     memset(&bytes.at(at), ' ', 11);
     memcpy(&bytes[at], name, strnlen(name, 11));
     Put(at + 11, attributes, 1);
-    Put(at + 26, first, 2);
+    Put(at + 20, first >> 16, 2);
+    Put(at + 26, first & 0xFFFF, 2);
     Put(at + 28, size, 4);
 }
 

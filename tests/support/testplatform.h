@@ -1,4 +1,4 @@
-// What the tests stand on, in both builds: exact FAT12/FAT16 images laid out byte by byte (also
+// What the tests stand on, in both builds: exact FAT12/16/32 images laid out byte by byte (also
 // as no formatter would), message boxes captured, drive letters mapped to image files, a window
 // for the scan thread's commands, and analyses started as the window starts them.
 #pragma once
@@ -12,31 +12,37 @@
 
 struct FatLayout {
     uint8_t sectorsPerCluster = 1, fats = 2;   // 0 sectors per cluster stand for 256
-    uint16_t reservedSectors = 1, rootEntries = 16, sectorsPerFat = 1;
+    uint16_t reservedSectors = 1, rootEntries = 16;
+    uint32_t sectorsPerFat = 1;
     uint32_t totalSectors = 0;   // in the 32-bit field from 65536 on
+    bool fat32 = false;          // the FAT's size at offset 36, no root entries, the root a chain
+    uint32_t rootCluster = 2;
 
     // Exactly `clusters` data clusters, and a FAT just big enough for them.
     static FatLayout For(uint32_t clusters, uint8_t sectorsPerCluster = 1, uint16_t rootEntries = 16);
+    // The same for FAT32, with the FSInfo sector (sector 1, holding nonsense) reserved too.
+    static FatLayout For32(uint32_t clusters, uint8_t sectorsPerCluster = 1);
     uint32_t DataStart() const { return reservedSectors + fats * sectorsPerFat + (rootEntries * 32u + 511) / 512; }
     uint32_t Clusters() const { return (totalSectors - DataStart()) / (sectorsPerCluster ? sectorsPerCluster : 256); }
-    unsigned FatBits() const { return Clusters() > 4087 ? 16 : 12; }
+    unsigned FatBits() const { return fat32 ? 32 : Clusters() > 4087 ? 16 : 12; }
 };
 
 struct FatImage {
     explicit FatImage(const FatLayout &layout);
-    uint16_t End() const { return layout.FatBits() == 16 ? 0xFFFF : 0xFFF; }
+    uint32_t End() const { return layout.fat32 ? 0x0FFFFFFF : layout.FatBits() == 16 ? 0xFFFF : 0xFFF; }
     // Sets the FAT entry of `cluster` in every copy, or in copy `copy` only.
-    void SetLink(uint32_t cluster, uint16_t value, int copy = -1);
+    void SetLink(uint32_t cluster, uint32_t value, int copy = -1);
     // Links each cluster to the next, and the last one to the end of chain.
     void Chain(std::initializer_list<uint16_t> clusters)
     {
         for (const uint16_t *cluster = clusters.begin(); cluster != clusters.end(); cluster++)
             SetLink(*cluster, cluster + 1 != clusters.end() ? cluster[1] : End());
     }
-    // Byte offsets of 32-byte directory slots.
+    // Byte offsets of 32-byte directory slots (a FAT32 root's in its first cluster).
     size_t Root(unsigned slot) const
     {
-        return (layout.reservedSectors + layout.fats * layout.sectorsPerFat) * 512 + slot * 32u;
+        return layout.fat32 ? Cluster(layout.rootCluster, slot)
+                            : (layout.reservedSectors + layout.fats * layout.sectorsPerFat) * 512 + slot * 32u;
     }
     size_t Cluster(uint32_t cluster, unsigned slot = 0) const
     {
@@ -44,7 +50,8 @@ struct FatImage {
         return ((cluster - 2) * perCluster + layout.DataStart()) * 512 + slot * 32;
     }
     // A directory entry; `name` is the 8 + 3 characters ("README  TXT"), padded with spaces.
-    void Entry(size_t at, const char *name, uint8_t attributes, uint16_t first, uint32_t size);
+    // The first cluster's high 16 bits go to offset 20.
+    void Entry(size_t at, const char *name, uint8_t attributes, uint32_t first, uint32_t size);
     // A file of `size` bytes in one cluster; a directory of one cluster with its "." and "..".
     void File(size_t at, const char *name, uint16_t cluster, uint32_t size = 10);
     void Dir(size_t at, const char *name, uint16_t cluster, uint16_t parent);

@@ -1,4 +1,4 @@
-// The engine: FAT chains on 12- and 16-bit FATs, the directory walk, and the
+// The engine: FAT chains on 12-, 16- and 32-bit FATs, the directory walk and how far it reads, and the
 // scan thread (the files it measures, its records, and how it ends when its
 // mutex or locks fail: with one KIV_END and the mutex free for the window).
 #include <gtest/gtest.h>
@@ -20,7 +20,7 @@ namespace {
 // Points the engine's geometry at `image` without a volume; its first FAT copy.
 const BYTE *UseFat(const FatImage &image)
 {
-    SectorsPerFat = image.layout.sectorsPerFat;
+    FatSectors = SectorsPerFat = image.layout.sectorsPerFat;
     TotalClusters = image.layout.Clusters();
     FatBits = image.layout.FatBits();
     return &image.bytes[image.layout.reservedSectors * 512u];
@@ -51,11 +51,11 @@ TEST(Chains, CountClustersAndExtentsAndBreakWhereTheyMust)
         for (const auto &test : cases) {
             FatImage image(FatLayout::For(bits == 16 ? 5000 : 200));
             const int last = bits == 16 ? image.layout.sectorsPerFat * 256 - 1 : 340;
-            auto real = [&](WORD c) { return (WORD)(c == E ? image.End() : c < LAST ? c : last + c - LAST); };
+            auto real = [&](WORD c) { return c == E ? image.End() : c < LAST ? c : last + c - LAST; };
             for (const auto &link : test.links)
                 image.SetLink(real(link.first), real(link.second));
             const BYTE *fat = UseFat(image);
-            WORD clusters = 0xDEAD;
+            DWORD clusters = 0xDEAD;
             const bool complete = MeasureFileChain(fat, real(test.start), test.longest, &clusters);
             EXPECT_TRUE(complete == test.complete && (!complete || clusters == test.clusters) &&
                         (test.extents == Any || NumberOfExtents == test.extents)) << bits << " bits: " << test.what;
@@ -71,7 +71,7 @@ TEST(Chains, GoAsFarAsTheVolumeAndTheImageHold)
     FatImage whole(FatLayout::For(200));
     for (uint16_t cluster = 2; cluster <= 201; cluster++)
         whole.SetLink(cluster, cluster < 201 ? cluster + 1 : whole.End());
-    WORD clusters;
+    DWORD clusters;
     EXPECT_TRUE(MeasureFileChain(UseFat(whole), 2, Any, &clusters) && clusters == 200);
     // A reserved value is a cluster to the walk while the image holds its entry.
     FatLayout layout = FatLayout::For(5000);
@@ -80,6 +80,26 @@ TEST(Chains, GoAsFarAsTheVolumeAndTheImageHold)
     FatImage reserved(layout);
     reserved.Chain({5, 0xFFF8});
     EXPECT_TRUE(MeasureFileChain(UseFat(reserved), 5, Any, &clusters) && clusters == 2);
+}
+
+TEST(Chains, OnFat32HaveTwentyEightBitsAndEndOrBreakByRange)
+{
+    FatImage image(FatLayout::For32(100));   // clusters 2 to 101
+    const struct { const char *what; uint32_t link; bool complete; DWORD clusters = 0; } cases[] = {
+        {"the top four bits are not part of the link", 0xF0000006, true, 2},
+        {"every value from 0x0FFFFFF8 ends", 0x0FFFFFF8, true, 1},
+        {"the bad-cluster mark breaks", 0x0FFFFFF7, false},
+        {"a link to the last cluster", 101, true, 2},
+        {"a link past the last cluster breaks", 102, false},
+    };
+    image.SetLink(6, image.End());
+    image.SetLink(101, 0x1FFFFFFF);   // an end mark with other top bits
+    for (const auto &test : cases) {
+        image.SetLink(5, test.link);
+        DWORD clusters = 0;
+        const bool complete = MeasureFileChain(UseFat(image), 5, Any, &clusters);
+        EXPECT_TRUE(complete == test.complete && (!complete || clusters == test.clusters)) << test.what;
+    }
 }
 
 // `depth` nested directories named `name`, each holding a file F; the paths of F at the first `levels` levels.
@@ -101,6 +121,10 @@ std::vector<std::string> NestedPaths(unsigned levels, const std::string &name)
 }
 
 std::vector<std::string> measured;
+void Record(const BYTE *, LPCSTR path, DWORD)
+{
+    measured.push_back(path);
+}
 
 TEST(Walk, MeasuresTheFilesItReachesInItsOrder)
 {
@@ -116,6 +140,9 @@ TEST(Walk, MeasuresTheFilesItReachesInItsOrder)
              i.Dir(i.Cluster(10, 3), "C", 13, 10); i.File(i.Cluster(13, 2), "C1", 26);
              i.File(i.Cluster(12, 2), "B1", 27);
          }, {"V:\\FILE1.TXT", "V:\\FILE2", "V:\\README.TXT", "V:\\A\\A1.DAT", "V:\\A\\C\\C1", "V:\\B\\B1"}, true, {}},
+        {"FAT12 and FAT16 take no high cluster bits", [](FatImage &i) {
+             i.Entry(i.Root(0), "HIGH", 0x20, 0x30019, 10); i.Chain({25});
+         }, {"V:\\HIGH"}, true, {}},
         {"the root ends at its end marker",
          [](FatImage &i) { i.File(i.Root(0), "IN", 20); i.File(i.Root(2), "OUT", 21); }, {"V:\\IN"}, true, {}},
         {"the root ends after its last slot", [](FatImage &i) {
@@ -152,7 +179,7 @@ TEST(Walk, MeasuresTheFilesItReachesInItsOrder)
         {"no directory whose path leaves no room for a file name", [](FatImage &i) { Nest(i, 40, "DDDDDDDD"); },
          NestedPaths(28, "DDDDDDDD"), true, {}},
     };
-    FileMeasured = [](const BYTE *, LPCSTR path, WORD) { measured.push_back(path); };
+    FileMeasured = Record;
     for (const auto &test : cases) {
         FatImage image(FatLayout::For(300));   // 1 FAT sector: entries up to 340
         test.lay(image);
@@ -162,6 +189,66 @@ TEST(Walk, MeasuresTheFilesItReachesInItsOrder)
         EXPECT_TRUE(WalkCompleted == test.completed && Shown(test.messages)) << test.what;
     }
 }
+
+TEST(Walk, ReadsAFat32RootAsAChainAndTakesHighClusterBits)
+{
+    FatImage image(FatLayout::For32(100));
+    image.Chain({2, 3});
+    for (unsigned slot = 0; slot < 16; slot++)
+        image.Entry(image.Root(slot), "\xE5", 0x20, 0, 0);   // deleted: the root goes on in cluster 3
+    image.File(image.Root(0), "FIRST", 20);
+    image.File(image.Cluster(3, 0), "SECOND", 21);
+    image.Entry(image.Cluster(3, 1), "TOPBITS", 0x20, 0xF0000016, 10);   // cluster 22
+    image.Chain({22});
+    image.Entry(image.Cluster(3, 2), "HIGH", 0x20, 0x10017, 10);   // past the volume
+    image.Chain({23});
+    image.Dir(image.Cluster(3, 3), "D", 30, 0);
+    image.File(image.Cluster(30, 2), "D1", 31);
+    image.Entry(image.Cluster(30, 3), "ROOT", 0x10, 2, 0);   // the root again: read once only
+    FileMeasured = Record;
+    measured.clear();
+    ASSERT_TRUE(RunAnalysis(image));
+    EXPECT_EQ(measured, (std::vector<std::string>{"V:\\FIRST", "V:\\SECOND", "V:\\TOPBITS", "V:\\D\\D1"}));
+    EXPECT_TRUE(WalkCompleted && FatBits == 32 && Shown({}));
+}
+
+#ifndef _WIN32
+// A directory is read up to the sector of its end marker and no further: a read fault planted
+// past that sector goes unnoticed; one on it is shown and ends the directory at its cluster's start.
+TEST(Walk, ReadsADirectoryUpToTheSectorOfItsEndMarker)
+{
+    const char message[] = "Error number 0xC000009C occured during GetCluster - NtReadFile";
+    // Directory D, clusters 10 and 11 of 4 sectors, holds a file in each sector up to `last`, the
+    // rest of those sectors deleted entries; its end marker follows the last file, unless `full`.
+    for (const auto &[last, full] : {std::pair<unsigned, bool>{0, false}, {2, false}, {3, false}, {5, false},
+                                     {7, true}}) {
+        FatImage image(FatLayout::For(100, 4));
+        image.Entry(image.Root(0), "D", 0x10, 10, 0);
+        image.Chain({10, 11});
+        auto sector = [&](unsigned s) { return image.Cluster(10 + s / 4) + s % 4 * 512; };
+        std::vector<std::string> files;
+        for (unsigned s = 0; s <= last; s++) {
+            for (unsigned slot = 0; slot < (s < last || full ? 16 : 1); slot++)
+                image.Entry(sector(s) + slot * 32, "\xE5", 0x20, 0, 0);
+            files.push_back("V:\\D\\F" + std::to_string(s));
+            image.File(sector(s), ("F" + std::to_string(s)).c_str(), (uint16_t)(20 + s));
+        }
+        const std::vector<std::string> beforeCluster(files.begin(), files.begin() + last / 4 * 4);
+        const struct { unsigned sector; std::vector<std::string> files, messages; } faults[] = {
+            {99, files, {}}, {last, beforeCluster, {message}}, {last + 1, files, {}}};
+        for (const auto &fault : faults) {
+            if (fault.sector < 8)
+                FaultReadStatus(sector(fault.sector), 512, (NTSTATUS)0xC000009C);
+            FileMeasured = Record;
+            measured.clear();
+            ASSERT_TRUE(RunAnalysis(image));
+            FaultReset();
+            EXPECT_TRUE(measured == fault.files && Shown(fault.messages))
+                << "last file in sector " << last << ", fault in sector " << fault.sector;
+        }
+    }
+}
+#endif
 
 TEST(Scan, MeasuresOnlyFilesWhoseChainFitsTheirSize)
 {

@@ -35,11 +35,15 @@ TEST(GetDiskStats, CountsTheFreeClustersOfTheFirstFatCopy)
 {
     // Entries set in the first copy only, to values that no reading of a wrong half or
     // shift of a 12-bit byte pair counts as the same number of free clusters.
-    const struct { const char *what; FatLayout layout; std::vector<std::pair<uint16_t, uint16_t>> entries;
+    const struct { const char *what; FatLayout layout; std::vector<std::pair<uint32_t, uint32_t>> entries;
                    ULONGLONG clusterSize, totalSpace, freeSpace; } cases[] = {
         {"FAT12", FatLayout::For(100), {{8, 0x800}, {11, 0xFFF}, {14, 1}, {17, 1}}, 512, 51200, 96 * 512 / 1000},
         {"FAT16", FatLayout::For(5000, 4), {{2, 1}, {3, 0x8000}}, 2048, 5000 * 2048, 4998 * 2048 / 1000},
         {"0 sectors per cluster for 256", FatLayout::For(3, 0), {{4, 0xFFF}}, 131072, 3 * 131072, 2 * 131072 / 1000},
+        // The root holds cluster 2; the FSInfo sector's count (none free) is not taken.
+        {"FAT32: 28 bits", FatLayout::For32(100), {{3, 1}, {4, 0x10000000}}, 512, 51200, 98 * 512 / 1000},
+        {"FAT32, read in two pieces", FatLayout::For32(50000), {{49151, 1}, {49152, 1}, {50001, 1}}, 512,
+         50000 * 512, 49996 * 512 / 1000},
     };
     for (const auto &test : cases) {
         FatImage image(test.layout);
@@ -63,6 +67,7 @@ TEST(PrepareVolume, DecodesTheGeometry)
         {"4 reserved sectors, 4 sectors per cluster",
          [] { FatLayout l = FatLayout::For(300, 4); l.reservedSectors = 4, l.totalSectors += 3; return l; }()},
         {"40 root entries: only whole sectors are read", FatLayout::For(300, 1, 40)},
+        {"FAT32: no root entries, the root is a chain", FatLayout::For32(300, 2)},
     };
     for (const auto &test : cases) {
         const FatLayout &l = test.layout;
@@ -132,7 +137,9 @@ TEST(Start, RefusesWhatCannotBeReadSafelyAndLeavesNothingOpen)
          {"Error number 6 occured during ReadSectors - GlobalLock."}, REFUSED},
         {"the boot sector cannot be locked", [](FatImage &) { FaultFailLock(2); },
          {"Error number 6 occured during StartDirScanThread - GlobalLock."}, REFUSED},
-        {"no memory for the root's files", [](FatImage &) { FaultFailAllocation(4); },
+        {"no memory to note the directories read", [](FatImage &) { FaultFailAllocation(4); },
+         {"Error number 8 occured during StartDirScanThread - GlobalAlloc."}, FAT_KEPT},
+        {"no memory for the root's files", [](FatImage &) { FaultFailAllocation(5); },
          {"Error number 8 occured during LoadFiles - GlobalAlloc."}, FAT_KEPT},
 #endif
     };
@@ -167,6 +174,32 @@ TEST(Start, RefusesWhatCannotBeReadSafelyAndLeavesNothingOpen)
     FaultReset();
     EXPECT_TRUE(RunAnalysis(FatImage(FatLayout::For(100))) && Shown({}));
 #endif
+}
+
+// A FAT32 volume whose root cannot be walked, or whose boot sector contradicts itself.
+TEST(Start, RefusesAFat32VolumeWhoseRootCannotBeWalked)
+{
+    const char outside[] = "ERROR - StartDirScanThread - Root directory cluster outside the volume";
+    const char broken[] = "ERROR - StartDirScanThread - Broken root directory chain";
+    const struct { const char *what; void (*spoil)(FatImage &); const char *message; } cases[] = {
+        {"root cluster 0", [](FatImage &i) { i.Put(44, 0, 4); }, outside},
+        {"root cluster 1", [](FatImage &i) { i.Put(44, 1, 4); }, outside},
+        {"root cluster past the volume", [](FatImage &i) { i.Put(44, 102, 4); }, outside},
+        {"a root chain that loops", [](FatImage &i) { i.Chain({2, 3}), i.SetLink(3, 2); }, broken},
+        {"a root chain that breaks", [](FatImage &i) { i.SetLink(2, 0); }, broken},
+        {"a root chain to the bad-cluster mark", [](FatImage &i) { i.SetLink(2, 0x0FFFFFF7); }, broken},
+        {"root entries besides a 32-bit FAT size", [](FatImage &i) { i.Put(17, 16, 2); }, "ERROR - KivNTInitialize"},
+        {"a FAT of 0 sectors", [](FatImage &i) { i.Put(36, 0, 4); }, "ERROR - KivNTInitialize"},
+        {"more clusters than its FAT holds", [](FatImage &i) { i.Put(19, i.layout.totalSectors + 100, 2); },
+         "ERROR - KivNTInitialize"},
+    };
+    for (const auto &test : cases) {
+        FatImage image(FatLayout::For32(100));
+        image.File(image.Root(0), "F", 20);
+        test.spoil(image);
+        EXPECT_FALSE(StartAnalysis(image)) << test.what;
+        EXPECT_TRUE(Shown({test.message}) && hVolumes == INVALID_HANDLE_VALUE && hTmp == nullptr) << test.what;
+    }
 }
 
 #ifndef _WIN32
