@@ -21,7 +21,7 @@ std::string lastMessage;   // why an analysis ended on an error
 DWORD files, smallest, largest;
 
 // Every file the scan records must be one whose chain fits its size.
-void CheckFile(const BYTE *entry, LPCSTR path, WORD clusters)
+void CheckFile(const BYTE *entry, LPCSTR path, DWORD clusters)
 {
     const DWORD size = ld_32(&entry[DIR_FileSize]);
     Check(clusters >= 1 && clusters <= TotalClusters && (ULONGLONG)(clusters - 1) * BytesPerCluster < size &&

@@ -74,6 +74,8 @@ def extents(preset, seed):
         best = pick(f[field] for f in listed if f[field])
         first = next(f["path"] for f in listed if f[field] == best)
         check(report[key] == {field: best, "path": first}, f"{name}: {key} {report[key]}, expected {best} {first}")
+    fragmented = json.loads(run(SCAN, "--json", "--fragmented", path, timeout=120).stdout)["file_list"]
+    check(fragmented == [f for f in listed if f["extents"] > 1], f"{name}: --fragmented lists {len(fragmented)}")
 
 
 def options():
@@ -125,7 +127,7 @@ def options():
 
 
 os.makedirs(WORK, exist_ok=True)
-for preset, seed in [("floppy", 21), ("small", 22), ("dense", 23)]:
+for preset, seed in [("floppy", 21), ("small", 22), ("dense", 23), ("fat32", 24)]:
     extents(preset, seed)
 options()
 print(f"check_scan: {results.count(True)} passed, {results.count(False)} failed")
