@@ -100,7 +100,7 @@ const char *MbrTypeName(uint8_t type)
 std::string GuidText(const uint8_t *guid)
 {
     char text[37];
-    snprintf(text, sizeof text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", ld_32(guid), ld_16(guid + 4),
+    snprintf(text, sizeof text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", (unsigned)ld_32(guid), ld_16(guid + 4),
              ld_16(guid + 6), guid[8], guid[9], guid[10], guid[11], guid[12], guid[13], guid[14], guid[15]);
     return text;
 }

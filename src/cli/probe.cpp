@@ -103,10 +103,10 @@ std::string FatBootFault(const uint8_t *boot)
         snprintf(fault, sizeof fault, "%llu clusters, too many", (unsigned long long)clusters);
     else if (((clusters + 2) * FatBitsFor(fat32, (DWORD)clusters) + 8 * SECTOR_SIZE - 1) / (8 * SECTOR_SIZE) >
              SectorsPerFatOf(boot))
-        snprintf(fault, sizeof fault, "a FAT of %u sectors, too small for %llu clusters", SectorsPerFatOf(boot),
+        snprintf(fault, sizeof fault, "a FAT of %u sectors, too small for %llu clusters", (unsigned)SectorsPerFatOf(boot),
                  (unsigned long long)clusters);
     else if (fat32 && (ld_32(&boot[BPB_RootClus]) < 2 || ld_32(&boot[BPB_RootClus]) - 2 >= clusters))
-        snprintf(fault, sizeof fault, "root directory cluster %u outside the volume", ld_32(&boot[BPB_RootClus]));
+        snprintf(fault, sizeof fault, "root directory cluster %u outside the volume", (unsigned)ld_32(&boot[BPB_RootClus]));
     else
         return std::string();
     return fault;

@@ -76,7 +76,7 @@ void PrintText(const Analysis &analysis)
     if (analysis.listFiles) {
         printf("\nextents\tclusters\tsize\tpath\n");
         for (const MeasuredFile &file : analysis.files)
-            printf("%lu\t%u\t%lu\t%s\n", (unsigned long)file.extents, file.clusters, (unsigned long)file.size,
+            printf("%lu\t%u\t%lu\t%s\n", (unsigned long)file.extents, (unsigned)file.clusters, (unsigned long)file.size,
                    Cp437ToUtf8(file.path.c_str()).c_str());
     }
 }
@@ -124,7 +124,7 @@ void PrintJson(const Analysis &analysis)
         for (size_t i = 0; i < analysis.files.size(); i++) {
             const MeasuredFile &file = analysis.files[i];
             printf("%s\n    {\"extents\": %lu, \"clusters\": %u, \"size\": %lu, \"path\": %s}", i ? "," : "",
-                   (unsigned long)file.extents, file.clusters, (unsigned long)file.size,
+                   (unsigned long)file.extents, (unsigned)file.clusters, (unsigned long)file.size,
                    JsonString(file.path.c_str()).c_str());
         }
         printf("%s]", analysis.files.empty() ? "" : "\n  ");
