@@ -28,7 +28,7 @@
 
 namespace {
 
-const char kVersion[] = "vantrel-scan (Vantrel) 1.03";
+const char kVersion[] = "vantrel-scan (Vantrel) " VANTREL_VERSION;
 const char kUsage[] = "usage: vantrel-scan [OPTION]... PATH\n";
 const char kHelp[] =
     "Measures how fragmented the files of a FAT12, FAT16 or FAT32 volume are.\n"
