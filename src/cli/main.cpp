@@ -257,8 +257,12 @@ bool Run::ChoosePartition(int *status)
             why = "no partition " + std::to_string(options_.partition) + " in its " + kind + " partition table";
         else if (fats.empty())
             why = "no FAT partition in its " + kind + " partition table";
-        else
-            why = std::to_string(fats.size()) + " FAT partitions; choose one with --partition N";
+        else {
+            why = std::to_string(fats.size()) + " FAT partitions (";
+            for (const FoundPartition *found : fats)
+                why += std::to_string(found->partition.number) + (found == fats.back() ? "" : ", ");
+            why += "); choose one with --partition N";
+        }
         fprintf(stderr, "vantrel-scan: %s: %s\n", path_.c_str(), why.c_str());
         PrintPartitions(stderr, listing_);
         *status = Stop("partition", why, true);

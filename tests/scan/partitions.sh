@@ -40,7 +40,7 @@ dd if=vol12.img of=mbr.img bs=512 seek=2048 conv=notrunc status=none
 dd if=vol16.img of=mbr.img bs=512 seek=10240 conv=notrunc status=none
 [[ $(report --partition 5 mbr.img) == "$bare16" ]] || fail "partition 5 of the MBR disk differs from its bare volume"
 expect 0 '5        5242880       20971520  0x0e FAT16 (LBA)      FAT16' "$scan" --list-partitions mbr.img
-expect 2 '2 FAT partitions; choose one with --partition N' "$scan" mbr.img
+expect 2 '2 FAT partitions (1, 5); choose one with --partition N' "$scan" mbr.img
 expect 2 'no partition 7 in its MBR partition table' "$scan" --partition 7 mbr.img
 
 # GPT: an empty Linux partition, then the FAT volume, chosen as the only FAT one.
