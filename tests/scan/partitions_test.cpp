@@ -83,7 +83,7 @@ TEST(Partitions, ReadsSoundTablesAndRefusesDamagedOnes)
         TableKind kind;
         std::vector<unsigned> numbers;   // the partitions read, in order
         std::vector<uint64_t> starts;    // their starts, in sectors
-        const char *error;               // a part of the reason, or "" for none
+        const char *error;               // words of the reason, or "" for none
     } cases[] = {
         {"primaries", [] { Bytes b(64 * 512); Entry(b, 0, 0, 0x06, 2, 10); Entry(b, 0, 2, 0x0C, 20, 40);
                            return b; }(), TableKind::Mbr, {1, 3}, {2, 20}, ""},
@@ -135,7 +135,7 @@ TEST(Probe, TellsWhatTheFirstSectorHolds)
         const char *name;
         Bytes sector;
         Content content;
-        const char *what;   // a part of the description
+        const char *what;   // words of the description
     } cases[] = {
         {"FAT16", [] { Bytes b(512); Fat16Boot(b); return b; }(), Content::Fat, "FAT16"},
         {"4096-byte sectors", [] { Bytes b(512); Fat16Boot(b); b[12] = 0x10; return b; }(), Content::FatBadField,
