@@ -11,6 +11,7 @@ packages=("$@")
   wine wine64 fonts-wine                        # running the Windows programs
   xvfb xauth                                    # a display for them when there is none
   dosfstools mtools python3                     # making, filling and checking FAT images
+  fdisk gdisk                                   # disk images with MBR and GPT partition tables
 )
 
 # dpkg-query fails for a package that dpkg has never heard of, as on a fresh

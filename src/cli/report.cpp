@@ -1,5 +1,5 @@
 // The analyzer's report, read from the same module variables that the
-// results panel draws.
+// results panel draws; the partition list and the JSON object of an error.
 #include "cli/report.h"
 
 #include <cstdio>
@@ -21,6 +21,33 @@ ULONGLONG AllocatedPercent()
 ULONGLONG AverageHundredths()
 {
     return TotalFiles != 0 ? (ULONGLONG)TotalExtents * 100 / TotalFiles : 0;
+}
+
+std::string PartitionJson(const FoundPartition &found)
+{
+    const Partition &p = found.partition;
+    char numbers[96];
+    snprintf(numbers, sizeof numbers, "{\"number\": %u, \"start\": %llu, \"size\": %llu, ", p.number,
+             (unsigned long long)p.start, (unsigned long long)p.size);
+    return numbers + std::string("\"type\": ") + JsonUtf8String(p.type) +
+           ", \"type_name\": " + JsonUtf8String(p.typeName) + ", \"file_system\": " +
+           JsonUtf8String(found.fileSystem) + "}";
+}
+
+void PrintPartitionMembers(const Listing &listing)
+{
+    printf("  \"partition_table\": \"%s\",\n  \"partitions\": [", TableKindName(listing.kind));
+    for (size_t i = 0; i < listing.partitions.size(); i++)
+        printf("%s\n    %s", i ? "," : "", PartitionJson(listing.partitions[i]).c_str());
+    printf("%s]", listing.partitions.empty() ? "" : "\n  ");
+}
+
+void PrintMessages(const std::vector<std::string> &messages)
+{
+    printf("  \"messages\": [");
+    for (size_t i = 0; i < messages.size(); i++)
+        printf("%s%s", i ? ", " : "", JsonString(messages[i].c_str()).c_str());
+    printf("]");
 }
 
 }  // namespace
@@ -49,7 +76,7 @@ void PrintText(const Analysis &analysis)
     if (analysis.listFiles) {
         printf("\nextents\tclusters\tsize\tpath\n");
         for (const MeasuredFile &file : analysis.files)
-            printf("%lu\t%u\t%lu\t%s\n", (unsigned long)file.extents, file.clusters, (unsigned long)file.size,
+            printf("%lu\t%u\t%lu\t%s\n", (unsigned long)file.extents, (unsigned)file.clusters, (unsigned long)file.size,
                    Cp437ToUtf8(file.path.c_str()).c_str());
     }
 }
@@ -88,20 +115,61 @@ void PrintJson(const Analysis &analysis)
                JsonString(MaxExtentsFileName).c_str());
     else
         printf("  \"most_fragmented_file\": null,\n");
+    if (analysis.partition != nullptr)
+        printf("  \"partition\": %s,\n", PartitionJson(*analysis.partition).c_str());
     printf("  \"completed\": %s,\n", analysis.completed ? "true" : "false");
-    printf("  \"messages\": [");
-    for (size_t i = 0; i < analysis.messages.size(); i++)
-        printf("%s%s", i ? ", " : "", JsonString(analysis.messages[i].c_str()).c_str());
-    printf("]");
+    PrintMessages(analysis.messages);
     if (analysis.listFiles) {
         printf(",\n  \"file_list\": [");
         for (size_t i = 0; i < analysis.files.size(); i++) {
             const MeasuredFile &file = analysis.files[i];
             printf("%s\n    {\"extents\": %lu, \"clusters\": %u, \"size\": %lu, \"path\": %s}", i ? "," : "",
-                   (unsigned long)file.extents, file.clusters, (unsigned long)file.size,
+                   (unsigned long)file.extents, (unsigned)file.clusters, (unsigned long)file.size,
                    JsonString(file.path.c_str()).c_str());
         }
         printf("%s]", analysis.files.empty() ? "" : "\n  ");
     }
+    printf("\n}\n");
+}
+
+void PrintPartitions(FILE *out, const Listing &listing)
+{
+    fprintf(out, "%s partition table\n", listing.kind == TableKind::Gpt ? "GPT" : "MBR");
+    fprintf(out, "number  start (bytes)   size (bytes)  type                  file system\n");
+    for (const FoundPartition &found : listing.partitions) {
+        const Partition &p = found.partition;
+        // An MBR type is shown with its name; a GPT type by its name when known.
+        std::string type = p.type;
+        if (listing.kind == TableKind::Gpt && !p.typeName.empty())
+            type = p.typeName;
+        else if (!p.typeName.empty())
+            type += " " + p.typeName;
+        fprintf(out, "%6u  %13llu  %13llu  %-20s  %s\n", p.number, (unsigned long long)p.start,
+                (unsigned long long)p.size, type.c_str(), found.fileSystem.c_str());
+    }
+    if (listing.partitions.empty())
+        fprintf(out, "(no partition)\n");
+}
+
+void PrintPartitionsJson(const Listing &listing, const std::string &fileSystem)
+{
+    printf("{\n");
+    PrintPartitionMembers(listing);
+    if (listing.kind == TableKind::None)
+        printf(",\n  \"file_system\": %s", JsonUtf8String(fileSystem).c_str());
+    printf("\n}\n");
+}
+
+void PrintJsonError(const char *kind, const std::string &message, const Listing *listing,
+                    const FoundPartition *partition, const std::vector<std::string> &messages)
+{
+    printf("{\n  \"error\": {\"kind\": \"%s\", \"message\": %s},\n", kind, JsonUtf8String(message).c_str());
+    if (listing != nullptr) {
+        PrintPartitionMembers(*listing);
+        printf(",\n");
+    }
+    if (partition != nullptr)
+        printf("  \"partition\": %s,\n", PartitionJson(*partition).c_str());
+    PrintMessages(messages);
     printf("\n}\n");
 }

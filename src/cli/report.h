@@ -1,11 +1,26 @@
 // The analyzer's report of one analysis: the values of the results panel as
-// labelled lines or as one JSON object, and the optional list of files.
+// labelled lines or as one JSON object, and the optional list of files; the
+// list of an image's partitions; the JSON object of a run that ended early.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "cli/partitions.h"
 #include "platform/win32.h"
+
+// A partition with what its first sector holds.
+struct FoundPartition {
+    Partition partition;
+    std::string fileSystem;   // "FAT16", "NTFS", "empty", ...
+    bool fat;                 // a FAT volume the analysis reads
+};
+
+struct Listing {
+    TableKind kind = TableKind::None;
+    std::vector<FoundPartition> partitions;
+};
 
 struct MeasuredFile {
     DWORD extents;
@@ -20,8 +35,20 @@ struct Analysis {
     bool listFiles;                       // --files or --fragmented
     bool onlyFragmented;                  // --fragmented: files in more than one extent
     std::vector<MeasuredFile> files;      // in the order they were measured
+    const FoundPartition *partition;      // the partition analysed, or NULL for a whole image
 };
 
 // Writes the report from the statistics of the finished analysis.
 void PrintText(const Analysis &analysis);
 void PrintJson(const Analysis &analysis);
+
+// The partitions as a table with a heading, one line each.
+void PrintPartitions(FILE *out, const Listing &listing);
+// --list-partitions --json: {"partition_table", "partitions"[, "file_system"]};
+// `fileSystem` is what a whole image without a table holds.
+void PrintPartitionsJson(const Listing &listing, const std::string &fileSystem);
+// The JSON object of a run that ends without a report: the error, the
+// partitions when a table was read, the partition chosen, and the messages
+// the engine showed.
+void PrintJsonError(const char *kind, const std::string &message, const Listing *listing,
+                    const FoundPartition *partition, const std::vector<std::string> &messages);

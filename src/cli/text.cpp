@@ -58,3 +58,22 @@ std::string JsonString(const char *text)
     }
     return out + "\"";
 }
+
+std::string JsonUtf8String(const std::string &text)
+{
+    std::string out = "\"";
+    for (const char c : text) {
+        const unsigned char byte = (unsigned char)c;
+        if (byte == '"' || byte == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20) {
+            char escaped[8];
+            snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}

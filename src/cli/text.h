@@ -9,3 +9,7 @@ std::string Cp437ToUtf8(const char *text);
 
 // `text` (code page 437) as a quoted JSON string.
 std::string JsonString(const char *text);
+
+// UTF-8 `text` (the analyzer's own messages, paths given to it) as a quoted
+// JSON string: quotes, backslashes and control characters escaped.
+std::string JsonUtf8String(const std::string &text);

@@ -1,5 +1,6 @@
 // Files and raw volumes on the host: the handle table, CreateFileA over
-// open(2) with drive letters mapped by DefineDosDeviceA, sequential ReadFile,
+// open(2) with drive letters mapped by DefineDosDeviceA or, to a byte range of
+// a file (a partition of a disk image), by MapDriveRange; sequential ReadFile,
 // GetFileSize, positioned NtReadFile over pread(2), and the injected read
 // statuses.
 #include "handles.h"
@@ -33,18 +34,42 @@ std::unordered_map<HANDLE, std::shared_ptr<vantrel_host::Object>> &Table()
 
 // ---- Files -----------------------------------------------------------------
 
+// What a drive letter opens: `length` bytes of the file at `path` from byte
+// `offset`; a drive seen through it begins at that byte and ends after the
+// last one, whatever the file holds beyond.
+struct DriveTarget {
+    std::string path;
+    ULONGLONG offset;
+    ULONGLONG length;
+};
+const ULONGLONG kWholeFile = ~0ull;
+
+// Positions and sizes of a file are those of its range; a plain file's range
+// is the whole file.
 struct File : vantrel_host::Object {
-    explicit File(int descriptor) : Object(Kind::File), fd(descriptor) {}
+    File(int descriptor, ULONGLONG start, ULONGLONG span)
+        : Object(Kind::File), fd(descriptor), offset(start), length(span) {}
     ~File() override { ::close(fd); }
     const int fd;
+    const ULONGLONG offset;
+    const ULONGLONG length;
     std::mutex lockPosition;
     off_t position = 0;
+
+    // How many of `wanted` bytes from range position `at` lie in the range.
+    size_t InRange(off_t at, size_t wanted) const
+    {
+        const ULONGLONG from = static_cast<ULONGLONG>(at);
+        if (from >= length)
+            return 0;
+        return length - from < wanted ? static_cast<size_t>(length - from) : wanted;
+    }
 };
 
 std::mutex lockDrives;
-std::map<char, std::string> &Drives()
+std::map<char, DriveTarget> &Drives()
 {
-    static auto *drives = new std::map<char, std::string>;
+    static auto *drives = new std::map<char, DriveTarget>;
     return *drives;
 }
 
@@ -166,6 +191,19 @@ BOOL CloseHandle(HANDLE hObject)
     return TRUE;
 }
 
+BOOL MapDriveRange(char letter, const char *path, ULONGLONG offset, ULONGLONG length)
+{
+    const char name[] = {letter, ':', 0};
+    const char drive = DriveOf(name);
+    if (!drive || !path || !*path || offset > kWholeFile - length) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> hold(lockDrives);
+    Drives()[drive] = DriveTarget{path, offset, length};
+    return TRUE;
+}
+
 BOOL DefineDosDeviceA(DWORD dwFlags, LPCSTR lpDeviceName, LPCSTR lpTargetPath)
 {
     const char drive = DriveOf(lpDeviceName);
@@ -185,7 +223,7 @@ BOOL DefineDosDeviceA(DWORD dwFlags, LPCSTR lpDeviceName, LPCSTR lpTargetPath)
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    Drives()[drive] = lpTargetPath;
+    Drives()[drive] = DriveTarget{lpTargetPath, 0, kWholeFile};
     return TRUE;
 }
 
@@ -202,6 +240,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         return INVALID_HANDLE_VALUE;
     }
     std::string path = lpFileName;
+    ULONGLONG offset = 0, length = kWholeFile;
     if (path.compare(0, 4, "\\\\.\\") == 0) {
         const char drive = DriveOf(lpFileName + 4);
         std::lock_guard<std::mutex> hold(lockDrives);
@@ -210,7 +249,9 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
             SetLastError(ERROR_FILE_NOT_FOUND);
             return INVALID_HANDLE_VALUE;
         }
-        path = found->second;
+        path = found->second.path;
+        offset = found->second.offset;
+        length = found->second.length;
     }
     // The program only ever reads, and its users may only have read
     // permission on the device, so every open is read-only.
@@ -229,7 +270,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         return INVALID_HANDLE_VALUE;
     }
     try {
-        return vantrel_host::RegisterHandle(std::make_shared<File>(fd));
+        return vantrel_host::RegisterHandle(std::make_shared<File>(fd, offset, length));
     } catch (const std::bad_alloc &) {
         ::close(fd);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -252,7 +293,8 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
         return FALSE;
     }
     std::lock_guard<std::mutex> hold(file->lockPosition);
-    ssize_t got = ReadAt(file->fd, lpBuffer, nNumberOfBytesToRead, file->position);
+    const size_t wanted = file->InRange(file->position, nNumberOfBytesToRead);
+    ssize_t got = ReadAt(file->fd, lpBuffer, wanted, static_cast<off_t>(file->offset) + file->position);
     if (got < 0) {
         SetLastError(ErrorFromErrno(errno));
         return FALSE;
@@ -276,7 +318,11 @@ DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh)
         SetLastError(ErrorFromErrno(errno));
         return INVALID_FILE_SIZE;
     }
-    const ULONGLONG size = static_cast<ULONGLONG>(info.st_size);
+    // A block device's size is where it ends, not what stat says.
+    const off_t end = S_ISBLK(info.st_mode) ? ::lseek(file->fd, 0, SEEK_END) : info.st_size;
+    const ULONGLONG whole = end > 0 ? static_cast<ULONGLONG>(end) : 0;
+    const ULONGLONG beyond = whole > file->offset ? whole - file->offset : 0;
+    const ULONGLONG size = beyond < file->length ? beyond : file->length;
     if (lpFileSizeHigh)
         *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
     const DWORD low = static_cast<DWORD>(size);
@@ -306,7 +352,8 @@ NTSTATUS NtReadFile(HANDLE FileHandle, HANDLE Event, PIO_APC_ROUTINE ApcRoutine,
         if (FaultFor(static_cast<ULONGLONG>(offset), Length, &status)) {
             // The injected status stands; nothing is read.
         } else if (Length > 0) {
-            got = ReadAt(file->fd, Buffer, Length, offset);
+            const size_t wanted = file->InRange(offset, Length);
+            got = wanted ? ReadAt(file->fd, Buffer, wanted, static_cast<off_t>(file->offset) + offset) : 0;
             if (got < 0) {
                 got = 0;
                 status = STATUS_DEVICE_DATA_ERROR;

@@ -1,5 +1,6 @@
 // Host-only additions to the Win32 subset for programs that run without a
-// window: where message boxes go.
+// window: where message boxes go, and drive letters that open a byte range of
+// a file (a partition inside a disk image).
 #pragma once
 
 #include "win32_posix.h"
@@ -7,3 +8,12 @@
 // Routes MessageBoxA to the hook instead of standard error; NULL restores it.
 typedef void (*MESSAGEBOXHOOK)(const char *caption, const char *text);
 void SetMessageBoxHook(MESSAGEBOXHOOK hook);
+
+// Maps drive `letter` ("\\.\X:") to `length` bytes of the file or device at
+// `path` from byte `offset`, replacing any mapping of the letter. Through a
+// handle opened on it, NtReadFile and ReadFile see byte 0 of the range as
+// byte 0 and its end as the end of the file; GetFileSize reports the bytes of
+// the range that the file holds. A length of ~0 reaches to the file's end, as
+// DefineDosDeviceA(DDD_RAW_TARGET_PATH) does. False with ERROR_INVALID_PARAMETER
+// for a letter that is not A-Z, an empty path or a range past 2^64.
+BOOL MapDriveRange(char letter, const char *path, ULONGLONG offset, ULONGLONG length);

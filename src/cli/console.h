@@ -1,0 +1,55 @@
+// What the analyzer needs from the system beside the engine's Win32 subset,
+// the same on both builds: where message boxes go, drive letters that open a
+// byte range of an image (a partition), its own reads of the image for the
+// partition table and the diagnosis, the reason of a system error, and the
+// window to which the scan thread posts its end. console_posix.cpp provides
+// them over the host layer, console_win32.cpp over Windows itself.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/win32.h"
+
+#ifdef _WIN32
+typedef void (*MESSAGEBOXHOOK)(const char *caption, const char *text);
+// Routes the engine's message boxes to the hook; no box is ever shown.
+void SetMessageBoxHook(MESSAGEBOXHOOK hook);
+// Makes "\\.\X:" open `length` bytes of the file at `path` from byte
+// `offset` (~0: to its end), as the host layer's function of that name does.
+BOOL MapDriveRange(char letter, const char *path, ULONGLONG offset, ULONGLONG length);
+#else
+#include "platform/posix/host.h"
+#endif
+
+// An image file or device read by the analyzer itself, before the engine.
+class Image {
+public:
+    Image() = default;
+    ~Image();
+    Image(const Image &) = delete;
+    Image &operator=(const Image &) = delete;
+
+    // Opens `path` for reading; false with the system's reason.
+    bool Open(const char *path, std::string *reason);
+    // Bytes in the image (for a Windows drive, as far as it tells).
+    uint64_t Size() const { return size_; }
+    // Reads up to `length` bytes at `offset`; the count read, or -1 with the
+    // system's reason.
+    long long Read(uint64_t offset, void *buffer, size_t length, std::string *reason) const;
+
+private:
+    intptr_t handle_ = -1;
+    uint64_t size_ = 0;
+};
+
+// True when `path` names a drive of the system ("E:"): on Windows only.
+bool IsSystemDrive(const char *path);
+
+// The text of the system's last error (errno, or GetLastError on Windows).
+std::string LastErrorReason();
+
+// A window handle to which the scan thread can post KIV_END, read back with
+// GetMessageA on this thread; NULL with the reason when there is none.
+HWND MessageWindow(std::string *reason);

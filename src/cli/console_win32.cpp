@@ -1,0 +1,262 @@
+// The analyzer's system services on Windows (a console program): the engine's
+// message boxes captured instead of shown, image files read as volumes, images
+// read by the analyzer itself, FormatMessage texts, and a message-only window
+// for the scan thread's end.
+//
+// The engine opens its volume as "\\.\X:" and reads it only by offset with
+// NtReadFile, which reads a file the way it reads a raw volume. So a drive
+// letter mapped with MapDriveRange is opened, in the one CreateFileA call that
+// names it, as the image file itself (read-only, buffered: an image's reads
+// need no sector alignment), and NtReadFile shifts the reads of such a handle
+// by the range's offset and ends them at its end. A letter that was not
+// mapped is the system's own drive, opened and read untouched.
+//
+// Calls through <windows.h> reach CreateFileA and MessageBoxA through the
+// import pointers __imp_CreateFileA and __imp_MessageBoxA; defining those
+// pointers here satisfies them before the linker reads the import libraries.
+// NtReadFile is called directly (win32.h declares it), and is defined here.
+// The system's own functions are reached through GetProcAddress.
+#include "cli/console.h"
+
+#include <winioctl.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+namespace {
+
+std::mutex lockConsole;
+MESSAGEBOXHOOK messageBoxHook;
+
+struct Range {
+    std::string path;
+    ULONGLONG offset;
+    ULONGLONG length;
+};
+Range mapped[26];                      // by letter; empty path: not mapped
+std::map<HANDLE, Range> openRanges;    // handles opened on a mapped letter
+
+typedef HANDLE(WINAPI *CreateFileAFn)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+typedef NTSTATUS(NTAPI *NtReadFileFn)(HANDLE, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK, PVOID, ULONG,
+                                      PLARGE_INTEGER, PULONG);
+
+CreateFileAFn SystemCreateFileA()
+{
+    static const CreateFileAFn function = reinterpret_cast<CreateFileAFn>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateFileA")));
+    return function;
+}
+
+NtReadFileFn SystemNtReadFile()
+{
+    static const NtReadFileFn function = reinterpret_cast<NtReadFileFn>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtReadFile")));
+    return function;
+}
+
+// The letter of "\\.\X:", upper case, or 0.
+char DeviceLetter(LPCSTR name)
+{
+    if (!name || name[0] != '\\' || name[1] != '\\' || name[2] != '.' || name[3] != '\\' || name[5] != ':' ||
+        name[6] != 0)
+        return 0;
+    const char letter = (char)(name[4] & ~0x20);
+    return letter >= 'A' && letter <= 'Z' ? letter : 0;
+}
+
+HANDLE WINAPI ConsoleCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                 DWORD disposition, DWORD flags, HANDLE templateFile)
+{
+    const char letter = DeviceLetter(name);
+    Range range;
+    {
+        std::lock_guard<std::mutex> hold(lockConsole);
+        if (letter)
+            range = mapped[letter - 'A'];
+    }
+    if (range.path.empty())
+        return SystemCreateFileA()(name, access, share, security, disposition, flags, templateFile);
+    const HANDLE file = SystemCreateFileA()(range.path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file != INVALID_HANDLE_VALUE) {
+        std::lock_guard<std::mutex> hold(lockConsole);
+        openRanges[file] = range;
+    }
+    return file;
+}
+
+void Show(const char *caption, const char *text)
+{
+    MESSAGEBOXHOOK hook;
+    {
+        std::lock_guard<std::mutex> hold(lockConsole);
+        hook = messageBoxHook;
+    }
+    if (hook) {
+        hook(caption ? caption : "Error", text ? text : "");
+    } else {
+        fprintf(stderr, "%s: %s\n", caption ? caption : "Error", text ? text : "");
+        fflush(stderr);
+    }
+}
+
+int WINAPI ConsoleMessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT)
+{
+    Show(caption, text);
+    return IDOK;
+}
+
+}  // namespace
+
+extern "C" {
+void *__imp_CreateFileA = reinterpret_cast<void *>(&ConsoleCreateFileA);
+void *__imp_MessageBoxA = reinterpret_cast<void *>(&ConsoleMessageBoxA);
+
+NTSTATUS NTAPI NtReadFile(HANDLE FileHandle, HANDLE Event, PIO_APC_ROUTINE ApcRoutine, PVOID ApcContext,
+                          PIO_STATUS_BLOCK IoStatusBlock, PVOID Buffer, ULONG Length, PLARGE_INTEGER ByteOffset,
+                          PULONG Key)
+{
+    Range range;
+    {
+        std::lock_guard<std::mutex> hold(lockConsole);
+        const auto found = openRanges.find(FileHandle);
+        if (found != openRanges.end())
+            range = found->second;
+    }
+    if (range.path.empty() || ByteOffset == NULL || ByteOffset->QuadPart < 0)
+        return SystemNtReadFile()(FileHandle, Event, ApcRoutine, ApcContext, IoStatusBlock, Buffer, Length,
+                                  ByteOffset, Key);
+    const ULONGLONG at = (ULONGLONG)ByteOffset->QuadPart;
+    if (at >= range.length) {
+        IoStatusBlock->Status = STATUS_END_OF_FILE;
+        IoStatusBlock->Information = 0;
+        return STATUS_END_OF_FILE;
+    }
+    const ULONG wanted = range.length - at < Length ? (ULONG)(range.length - at) : Length;
+    LARGE_INTEGER shifted;
+    shifted.QuadPart = (LONGLONG)(range.offset + at);
+    return SystemNtReadFile()(FileHandle, Event, ApcRoutine, ApcContext, IoStatusBlock, Buffer, wanted, &shifted,
+                              Key);
+}
+}  // extern "C"
+
+void SetMessageBoxHook(MESSAGEBOXHOOK hook)
+{
+    std::lock_guard<std::mutex> hold(lockConsole);
+    messageBoxHook = hook;
+}
+
+BOOL MapDriveRange(char letter, const char *path, ULONGLONG offset, ULONGLONG length)
+{
+    letter = (char)(letter & ~0x20);
+    if (letter < 'A' || letter > 'Z' || !path || !*path || offset > ~0ull - length) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> hold(lockConsole);
+    mapped[letter - 'A'] = Range{path, offset, length};
+    return TRUE;
+}
+
+// ---- The analyzer's own reads -------------------------------------------------
+
+namespace {
+
+// Raw volumes are read in whole, aligned sectors, through this bounce size.
+const size_t kAlign = 4096;
+
+}  // namespace
+
+Image::~Image()
+{
+    if (handle_ != -1)
+        CloseHandle((HANDLE)handle_);
+}
+
+bool Image::Open(const char *path, std::string *reason)
+{
+    const bool drive = IsSystemDrive(path);
+    const std::string name = drive ? std::string("\\\\.\\") + path : std::string(path);
+    const HANDLE file = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                    OPEN_EXISTING, drive ? FILE_FLAG_NO_BUFFERING : FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        *reason = LastErrorReason();
+        return false;
+    }
+    LARGE_INTEGER size;
+    GET_LENGTH_INFORMATION length;
+    DWORD returned = 0;
+    if (!drive && GetFileSizeEx(file, &size))
+        size_ = (uint64_t)size.QuadPart;
+    else if (drive && DeviceIoControl(file, IOCTL_DISK_GET_LENGTH_INFO, NULL, 0, &length, sizeof length, &returned,
+                                      NULL))
+        size_ = (uint64_t)length.Length.QuadPart;
+    else
+        size_ = ~0ull;   // unknown: reads end where the drive ends
+    handle_ = (intptr_t)file;
+    return true;
+}
+
+long long Image::Read(uint64_t offset, void *buffer, size_t length, std::string *reason) const
+{
+    // Whole aligned blocks around the bytes wanted, so that a raw drive
+    // accepts the read; an image file takes it as well.
+    const uint64_t first = offset / kAlign * kAlign;
+    const size_t span = (size_t)((offset + length + kAlign - 1) / kAlign * kAlign - first);
+    BYTE *bounce = (BYTE *)VirtualAlloc(NULL, span, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (bounce == NULL) {
+        *reason = LastErrorReason();
+        return -1;
+    }
+    OVERLAPPED at = {};
+    at.Offset = (DWORD)first;
+    at.OffsetHigh = (DWORD)(first >> 32);
+    DWORD got = 0;
+    long long result;
+    if (!ReadFile((HANDLE)handle_, bounce, (DWORD)span, &got, &at) && GetLastError() != ERROR_HANDLE_EOF) {
+        *reason = LastErrorReason();
+        result = -1;
+    } else {
+        const size_t skip = (size_t)(offset - first);
+        result = got > skip ? (long long)(got - skip < length ? got - skip : length) : 0;
+        memcpy(buffer, bounce + skip, (size_t)result);
+    }
+    VirtualFree(bounce, 0, MEM_RELEASE);
+    return result;
+}
+
+bool IsSystemDrive(const char *path)
+{
+    const char letter = (char)(path[0] & ~0x20);
+    return letter >= 'A' && letter <= 'Z' && path[1] == ':' && path[2] == 0;
+}
+
+std::string LastErrorReason()
+{
+    const DWORD error = GetLastError();
+    char text[256];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, error, 0, text,
+                                  sizeof text, NULL);
+    // The system's sentences end in a period and a line break.
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == '.' ||
+                          text[length - 1] == ' '))
+        length--;
+    return length ? std::string(text, length) : "error " + std::to_string(error);
+}
+
+HWND MessageWindow(std::string *reason)
+{
+    static const char className[] = "VantrelScanWindow";
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = GetModuleHandleA(NULL);
+    windowClass.lpszClassName = className;
+    RegisterClassA(&windowClass);
+    const HWND window =
+        CreateWindowExA(0, className, "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, windowClass.hInstance, NULL);
+    if (window == NULL)
+        *reason = LastErrorReason();
+    return window;
+}

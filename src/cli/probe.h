@@ -1,0 +1,43 @@
+// What the first sector of a volume or disk image holds, told from its bytes
+// alone, so that the analyzer can say why a path is not a volume the analysis
+// reads before the engine refuses it in its own words.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+enum class Content {
+    Fat,             // a FAT12, FAT16 or FAT32 boot sector the analysis reads
+    FatBadField,     // a FAT boot sector with a field the analysis refuses
+    ExFat,
+    Ntfs,
+    PartitionTable,  // an MBR, or the protective MBR of a GPT disk
+    Empty,           // all zeros
+    NoSignature,     // no 0x55AA at 510 and nothing recognised
+    Unknown,         // a boot signature, but no file system recognised
+    TooSmall,        // less than one sector
+};
+
+struct Probe {
+    Content content;
+    std::string what;   // "FAT16", "exFAT", "too small: 300 bytes", ...
+};
+
+// Why the analysis would refuse the FAT boot sector `boot` (512 bytes), or
+// "" when it reads it. The checks are those of the volume services and the
+// engine that need no more than the boot sector.
+std::string FatBootFault(const uint8_t *boot);
+
+// "FAT12", "FAT16" or "FAT32": the FAT width of the volume whose boot sector
+// `boot` passed FatBootFault.
+const char *FatKind(const uint8_t *boot);
+
+// True when `sector` (512 bytes) is a master boot record: a boot signature,
+// status bytes 0x00 or 0x80 and an entry in use, and no FAT boot sector the
+// analysis reads (mkfs.fat --mbr writes both in one sector: that is a volume).
+bool HoldsPartitionTable(const uint8_t *sector);
+
+// Tells what `bytes` bytes read from the start of a volume hold; `sector`
+// holds them (at least 512 are read when there are that many).
+Probe ProbeSector(const uint8_t *sector, size_t bytes);

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# vantrel-scan.exe under Wine against the host vantrel-scan: the JSON report
+# (with the file list) of a volume read as drive S: of the prefix, as an
+# image file, and as partition 5 of an MBR disk image equals the host
+# program's report of the same volume. Needs a Wine session (WINEPREFIX set).
+# usage: wine-scan.sh VANTREL-SCAN.EXE HOST-VANTREL-SCAN WINE WORK-DIR
+set -euo pipefail
+exe=$(realpath "$1") host=$(realpath "$2") wine=$3 work=$(realpath -m "$4")
+export MTOOLS_SKIP_CHECK=1
+rm -rf "$work" && mkdir -p "$work/mnt" && cd "$work"
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+mkfs.fat -C -F 16 -n DATA vol.img 20480 >/dev/null
+head -c 50000 /dev/urandom >a.bin && head -c 9000 /dev/urandom >b.bin
+mcopy -i vol.img a.bin b.bin ::/ && mdel -i vol.img ::/A.BIN && mmd -i vol.img ::/DIR
+mcopy -i vol.img a.bin ::/DIR/BIG.BIN
+truncate -s 40M mbr.img
+printf 'label: dos\nstart=2048, size=4096, type=1\nstart=8192, type=5\nstart=10240, size=40960, type=e\n' |
+  sfdisk -q mbr.img
+dd if=vol.img of=mbr.img bs=512 seek=10240 conv=notrunc status=none
+
+# Drive S: of the prefix: the folder it mounts, and the image as its device.
+dosdevices=$WINEPREFIX/dosdevices
+trap 'rm -f "$dosdevices/s:" "$dosdevices/s::"' EXIT
+ln -sfn "$work/mnt" "$dosdevices/s:" && ln -sfn "$work/vol.img" "$dosdevices/s::"
+
+# same NAME WINDOWS-ARGS -- HOST-ARGS: the two JSON reports are equal.
+same() {
+  local name=$1 args=() status=0
+  shift
+  while [[ $1 != -- ]]; do args+=("$1"); shift; done
+  shift
+  "$wine" "$exe" --json --files "${args[@]}" 2>win.err | tr -d '\r' >win.json || status=$?
+  "$host" --json --files "$@" >host.json 2>/dev/null
+  [[ $status == 0 ]] || fail "$name: vantrel-scan.exe exited $status: $(cat win.err)"
+  cmp -s win.json host.json || fail "$name: the reports differ: $(diff win.json host.json | head -20)"
+  grep -qF 'DIR\\BIG.BIN"' host.json || fail "$name: the file list is missing"
+}
+same "drive S:" S: -- --drive S: vol.img
+same "image file" vol.img -- vol.img
+same "partition 5" --partition 5 mbr.img -- --partition 5 mbr.img
+
+status=0
+"$wine" "$exe" missing.img >/dev/null 2>win.err || status=$?
+[[ $status == 2 ]] && grep -q '^vantrel-scan: missing.img: .' win.err || fail "missing image: $status $(cat win.err)"
+
+echo "wine-scan.sh: $failures failed"
+((failures == 0))
