@@ -96,7 +96,7 @@ def options():
         spoilt[what] = os.path.join(WORK, what + ".img")
         with open(spoilt[what], "wb") as out:
             out.write(data[:at] + (b"\xff\x0f" if at > 13 else b"\0") + data[at + (2 if at > 13 else 1):])
-    usage, unopened = ["usage: vantrel-scan"], ["vantrel-scan: cannot open"]
+    usage = ["usage: vantrel-scan"]
     cases = [  # arguments, exit status, texts of the standard output or error, least seconds
         ([small], 0, ["Drive              V: (FAT12)\nTotal space        1457 KB", "Files              12\n",
                       "Most extents       1  V:\\F0.TXT\nFragmentation analysis completed\n"], 0),
@@ -109,7 +109,8 @@ def options():
         *[(["--drive", drive, small], 2, usage, 0) for drive in ("D:X", "1:", "D")],
         *[(arguments, 2, usage, 0) for arguments in ([small, "--drive"], ["--verbose", small], ["-", small], [],
                                                       [small, small])],
-        ([os.path.join(WORK, "missing.img")], 2, unopened, 0), ([WORK], 2, unopened, 0),
+        ([os.path.join(WORK, "missing.img")], 2, [f"vantrel-scan: {WORK}/missing.img: No such file or directory"], 0),
+        ([WORK], 2, [f"vantrel-scan: {WORK}: Is a directory"], 0),
         ([spoilt["no-sectors-per-cluster"]], 2, ["KivIFat: ERROR - StartDirScanThread - Invalid sectors per"], 0),
         (["--json", spoilt["end-of-chain"]], 1,
          ['"completed": false,\n  "messages": ["Error number 157 occured during NextDir - GlobalLock - Tmp."]'], 0),

@@ -375,6 +375,8 @@ NTSTATUS NtReadFile(HANDLE FileHandle, HANDLE Event, PIO_APC_ROUTINE ApcRoutine,
 
 void PrefetchRange(HANDLE file, ULONGLONG offset, ULONG length)
 {
+    // Within the file's range, as its reads are.
     if (auto object = vantrel_host::LookupHandleAs<File>(file, Kind::File))
-        ::posix_fadvise(object->fd, static_cast<off_t>(offset), length, POSIX_FADV_WILLNEED);
+        if (const size_t inRange = object->InRange(static_cast<off_t>(offset), length))
+            ::posix_fadvise(object->fd, static_cast<off_t>(object->offset + offset), inRange, POSIX_FADV_WILLNEED);
 }
