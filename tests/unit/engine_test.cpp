@@ -133,7 +133,7 @@ TEST(Walk, MeasuresTheFilesItReachesInItsOrder)
                    std::vector<std::string> messages; } cases[] = {
         {"files before subdirectories, depth first, in directory order; other entries ignored", [](FatImage &i) {
              i.File(i.Root(0), "FILE1   TXT", 20); i.Dir(i.Root(1), "A", 10, 0); i.File(i.Root(2), "FILE2", 21);
-             i.Entry(i.Root(3), "VOLUME  LBL", 0x08, 0, 0); i.Entry(i.Root(4), "AB", 0x0F, 0, 0);   // long-name part
+             i.Entry(i.Root(3), "VOLUME  LBL", 0x08, 0, 0); i.Entry(i.Root(4), "AB", 0x0F, 0, 0);   // a long-name entry
              i.File(i.Root(5), "\xE5" "ELETED TXT", 22); i.Dir(i.Root(6), ".HIDDEN", 11, 0);
              i.File(i.Cluster(11, 2), "INSIDE", 23); i.Dir(i.Root(7), "B", 12, 0);
              i.File(i.Root(8), "READ ME TXT", 24); i.File(i.Cluster(10, 2), "A1      DAT", 25);
