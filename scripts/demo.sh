@@ -89,16 +89,11 @@ vantrel_display_start
 vantrel_wine_start
 expect=$demo/run/d.expect
 python3 tests/e2e/make-drives.py --scan "$BUILD/host/vantrel-scan" --expect "$fat16" D "$expect"
-settings=$demo/run/demo.settings
-{
-  printf 'app\t%s\n' "$BUILD/win"
-  printf 'scratch\t%s\n' "$demo/run"
-  printf 'shots\t%s\n' "$BUILD"
-  printf 'map\tno\n'
-  printf 'drive\tD\tfixed\tFAT\tVANTREL\t%s\t%s\n' "$fat16" "$expect"
-} >"$settings"
+printf 'drive\tD\tfixed\tFAT\tVANTREL\t%s\t%s\n' "$fat16" "$expect" >"$demo/run/drives.txt"
 status=0
-wine "$BUILD/win/tests/e2e/driver.exe" demo "$settings" </dev/null 2>"$demo/wine.log" || status=$?
+# The program runs in $demo beside the volumes; the screenshot is $BUILD/demo-panel.png.
+wine "$BUILD/win/tests/e2e/driver.exe" demo "$BUILD/win" "$BUILD" "$demo/run/drives.txt" </dev/null \
+  2>"$demo/wine.log" || status=$?
 echo
 if ((status == 0)); then
   echo "Screenshot of the finished panel: $BUILD/demo-panel.png"
