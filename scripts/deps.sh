@@ -7,6 +7,7 @@ set -euo pipefail
 packages=("$@")
 ((${#packages[@]} > 0)) || packages=(
   cmake ninja-build g++ googletest libgtest-dev  # host build and unit tests
+  libcairo2-dev pkg-config                      # vantrel-scan --map (host build)
   g++-mingw-w64-x86-64                          # Windows build (-posix compilers, windres)
   wine wine64 fonts-wine                        # running the Windows programs
   xvfb xauth                                    # a display for them when there is none

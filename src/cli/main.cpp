@@ -9,6 +9,7 @@
 //
 // Exit status: 0 when the walk completed, 1 when the analysis ended on an
 // error, 2 for a usage error or a volume that cannot be opened or prepared.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -21,8 +22,13 @@
 #include "cli/probe.h"
 #include "cli/progress.h"
 #include "cli/report.h"
+#include "cli/volmap.h"
+#ifdef VANTREL_MAP
+#include "cli/mapdraw.h"
+#endif
 #include "engine/chains.h"
 #include "engine/fatdisk.h"
+#include "engine/geometry.h"
 #include "engine/scan.h"
 #include "volume/volume.h"
 
@@ -42,6 +48,7 @@ const char kHelp[] =
     "  --partition N        analyse partition N of a disk image\n"
     "  --drive X:           the drive letter the volume is mapped to (default V:)\n"
     "  --throttle           pause 50 ms per file, as the window does\n"
+    "  --map FILE           draw the volume's clusters by state into FILE.png or FILE.svg\n"
     "  --help               show this help and exit\n"
     "  --version            show the version and exit\n"
     "\n"
@@ -56,6 +63,8 @@ struct Options {
     char letter = 'V';
     unsigned partition = 0;   // --partition N; 0 chooses the only FAT partition
     const char *path = nullptr;
+    std::string map;             // --map FILE
+    bool svg = false;            // the map's FILE ends in .svg
 };
 
 Analysis analysis;
@@ -71,7 +80,9 @@ void KeepMessage(const char *caption, const char *text)
 
 void KeepFile(const BYTE *entry, LPCSTR path, DWORD clusters)
 {
-    if (analysis.onlyFragmented && NumberOfExtents <= 1)
+    if (analysis.mapPath != nullptr)
+        MapMeasuredFile(entry, clusters);
+    if (!analysis.listFiles || (analysis.onlyFragmented && NumberOfExtents <= 1))
         return;
     analysis.files.push_back({NumberOfExtents, clusters, ld_32(&entry[DIR_FileSize]), path});
 }
@@ -101,6 +112,25 @@ bool ParsePartition(const std::string &text, unsigned *number)
     return *number != 0;
 }
 
+// Takes --map FILE: a name ending in .png or .svg (any case); the fault or "".
+std::string ParseMap(const std::string &value, Options *options)
+{
+#ifdef VANTREL_MAP
+    const size_t dot = value.rfind('.');
+    std::string extension = dot == std::string::npos ? std::string() : value.substr(dot + 1);
+    for (char &c : extension)
+        c = (char)(c | 0x20);
+    if (extension != "png" && extension != "svg")
+        return "map '" + value + "': unknown picture type (the name must end in .png or .svg)";
+    options->map = value;
+    options->svg = extension == "svg";
+    return std::string();
+#else
+    (void)options;
+    return "option '--map' is not available in this build (maps are drawn by the host build only)";
+#endif
+}
+
 // Reads the command line into `options`; the first fault, or "".
 std::string ParseOptions(int argc, char **argv, Options *options)
 {
@@ -120,7 +150,7 @@ std::string ParseOptions(int argc, char **argv, Options *options)
         }
         const size_t equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
-        const bool takesValue = name == "--drive" || name == "--partition";
+        const bool takesValue = name == "--drive" || name == "--partition" || name == "--map";
         std::string value;
         if (takesValue && equals != std::string::npos) {
             value = arg.substr(equals + 1);
@@ -150,6 +180,9 @@ std::string ParseOptions(int argc, char **argv, Options *options)
         } else if (name == "--drive") {
             if (!ParseDrive(value, &options->letter) && fault.empty())
                 fault = "invalid drive '" + value + "' (a letter and a colon, such as V:)";
+        } else if (name == "--map") {
+            if (fault.empty())
+                fault = ParseMap(value, options);
         } else if (name == "--partition") {
             if (!ParsePartition(value, &options->partition) && fault.empty())
                 fault = "invalid partition number '" + value + "'";
@@ -167,6 +200,8 @@ class Run {
 public:
     explicit Run(const Options &options) : options_(options), path_(options.path) {}
     int Analyse();
+    // The analysis and its report; Analyse adds the map around it.
+    int AnalyseVolume(std::string *reason);
 
 private:
     // Ends the run with exit status 2: the message on standard error (unless
@@ -184,6 +219,7 @@ private:
     Listing listing_;
     FoundPartition chosen_;
     bool haveChosen_ = false;
+    const VolumeMap *map_ = nullptr;   // the finished map, with --map
 };
 
 int Run::Stop(const char *kind, const std::string &message, bool shown)
@@ -281,6 +317,42 @@ bool Run::ChoosePartition(int *status)
 int Run::Analyse()
 {
     std::string reason;
+    // The map's file is opened before anything is read, so that a path that
+    // cannot be written ends the run at once.
+    FILE *mapFile = nullptr;
+    if (!options_.map.empty()) {
+        mapFile = fopen(options_.map.c_str(), "wb");
+        if (mapFile == nullptr)
+            return Stop("map", "cannot write the map '" + options_.map + "': " + strerror(errno));
+        analysis.mapPath = options_.map.c_str();
+        BeginVolumeMap();
+    }
+    const int status = AnalyseVolume(&reason);
+    if (mapFile == nullptr)
+        return status;
+    // A run that ended before the walk leaves no empty picture behind.
+    if (map_ == nullptr) {
+        fclose(mapFile);
+        remove(options_.map.c_str());
+        return status;
+    }
+#ifdef VANTREL_MAP
+    if (!DrawVolumeMap(mapFile, options_.svg, *map_, analysis.mapPerCell, SummaryLine(), &reason)) {
+        fclose(mapFile);
+        fprintf(stderr, "vantrel-scan: %s: cannot draw the map: %s\n", options_.map.c_str(), reason.c_str());
+        return 2;
+    }
+#endif
+    if (fclose(mapFile) != 0) {
+        fprintf(stderr, "vantrel-scan: %s: cannot write the map: %s\n", options_.map.c_str(), strerror(errno));
+        return 2;
+    }
+    return status;
+}
+
+int Run::AnalyseVolume(std::string *reasonOut)
+{
+    std::string &reason = *reasonOut;
     if (!image_.Open(path_.c_str(), &reason))
         return Stop("open", reason);
     const bool drive = IsSystemDrive(path_.c_str());
@@ -322,7 +394,7 @@ int Run::Analyse()
     hWndMain = MessageWindow(&reason);
     if (hWndMain == NULL)
         return Stop("system", "no message window: " + reason);
-    if (analysis.listFiles)
+    if (analysis.listFiles || analysis.mapPath != nullptr)
         FileMeasured = KeepFile;
     ResetStats();
     Running = ANALYSIS_RUNNING;
@@ -337,6 +409,11 @@ int Run::Analyse()
     StopProgress();
 
     analysis.completed = WalkCompleted;
+    if (analysis.mapPath != nullptr) {
+        map_ = &FinishVolumeMap();
+        analysis.mapCounts = map_->counts;
+        analysis.mapPerCell = ClustersPerCell(TotalClusters, MAP_MAX_CELLS);
+    }
     if (options_.json)
         PrintJson(analysis);
     else

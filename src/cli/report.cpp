@@ -6,6 +6,7 @@
 
 #include "app/kivifat.h"
 #include "cli/text.h"
+#include "cli/volmap.h"
 #include "engine/geometry.h"
 #include "engine/scan.h"
 #include "volume/volume.h"
@@ -51,6 +52,16 @@ void PrintMessages(const std::vector<std::string> &messages)
 }
 
 }  // namespace
+
+std::string SummaryLine()
+{
+    const ULONGLONG average = AverageHundredths();
+    char line[200];
+    snprintf(line, sizeof line, "%s (FAT%lu)   %llu KB   %lu files   %lu fragmented   %llu.%02llu extents per file",
+             cDrive, (unsigned long)FatBits, TotalSpace / 1000, (unsigned long)(TotalFiles + ZeroLengthFileCount),
+             (unsigned long)TotalFragFiles, average / 100, average % 100);
+    return line;
+}
 
 void PrintText(const Analysis &analysis)
 {
@@ -117,6 +128,13 @@ void PrintJson(const Analysis &analysis)
         printf("  \"most_fragmented_file\": null,\n");
     if (analysis.partition != nullptr)
         printf("  \"partition\": %s,\n", PartitionJson(*analysis.partition).c_str());
+    if (analysis.mapCounts != nullptr) {
+        const ULONGLONG *n = analysis.mapCounts;
+        printf("  \"map\": {\"path\": %s, \"clusters_per_cell\": %llu, \"clusters\": {\"free\": %llu, "
+               "\"contiguous\": %llu, \"fragmented\": %llu, \"directory\": %llu, \"bad\": %llu, \"lost\": %llu}},\n",
+               JsonUtf8String(analysis.mapPath).c_str(), analysis.mapPerCell, n[MAP_FREE], n[MAP_CONTIGUOUS],
+               n[MAP_FRAGMENTED], n[MAP_DIRECTORY], n[MAP_BAD], n[MAP_LOST]);
+    }
     printf("  \"completed\": %s,\n", analysis.completed ? "true" : "false");
     PrintMessages(analysis.messages);
     if (analysis.listFiles) {

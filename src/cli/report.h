@@ -36,7 +36,13 @@ struct Analysis {
     bool onlyFragmented;                  // --fragmented: files in more than one extent
     std::vector<MeasuredFile> files;      // in the order they were measured
     const FoundPartition *partition;      // the partition analysed, or NULL for a whole image
+    const char *mapPath;                  // --map FILE, or NULL
+    unsigned long long mapPerCell;        // clusters per cell of the map
+    const ULONGLONG *mapCounts;           // clusters in each MapState, once the map is made
 };
+
+// The map's summary line: drive, size, files, fragmented files, average extents.
+std::string SummaryLine();
 
 // Writes the report from the statistics of the finished analysis.
 void PrintText(const Analysis &analysis);

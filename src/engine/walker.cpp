@@ -21,6 +21,7 @@ DWORD DirCount[MAX_LEVELS];
 DWORD FileCount;
 HGLOBAL hFiles;
 DWORD pFileEntry;
+DIRREAD DirClusterRead;
 
 namespace {
 
@@ -86,8 +87,11 @@ bool ClaimChain(const BYTE *fat, DWORD start, DWORD count)
         if (DirClustersRead[cluster / 8] & (1u << (cluster % 8)))
             return false;
     cluster = start;
-    for (DWORD claimed = 0; claimed < count; claimed++, cluster = NextCluster(fat, cluster))
+    for (DWORD claimed = 0; claimed < count; claimed++, cluster = NextCluster(fat, cluster)) {
         DirClustersRead[cluster / 8] |= (BYTE)(1u << (cluster % 8));
+        if (DirClusterRead != NULL)
+            DirClusterRead(cluster);
+    }
     return true;
 }
 

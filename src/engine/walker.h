@@ -22,6 +22,12 @@ extern DWORD FileCount;                              // files not yet measured
 extern HGLOBAL hFiles;                               // file entries of the current directory
 extern DWORD pFileEntry;                             // next file to measure
 
+// Called, when set, for every cluster a directory's chain claims as it is
+// read (the FAT32 root's too), on the scan thread with hFat locked. NULL
+// unless a caller wants to see where the directories lie.
+typedef void (*DIRREAD)(DWORD cluster);
+extern DIRREAD DirClusterRead;
+
 // Empties every level (freeing what an earlier walk left) and puts the walk
 // at the root: Level 0, DirName[0] "\".
 void ResetWalk();
