@@ -47,7 +47,8 @@ def extents(preset, seed):
     clusters, used = number(r"(\d+) data clusters"), number(r": \d+ files, (\d+)/\d+ clusters")
     every = [p for p in run("mdir", "-/", "-b", "-a", "-i", path, "::").stdout.splitlines() if not p.endswith("/")]
     empty = sum(1 for c in chains(path, every).values() if not c)
-    done = run(SCAN, "--json", "--files", path, timeout=120)
+    picture = path + ".png"
+    done = run(SCAN, "--json", "--files", "--map", picture, path, timeout=120)
     if not check(done.returncode == 0 and not done.stderr, f"{name}: status {done.returncode}, {done.stderr}"):
         return
     report = json.loads(done.stdout)
@@ -67,6 +68,11 @@ def extents(preset, seed):
                 "average_extents": sum(f["extents"] for f in listed) * 100 // measured / 100}
     for key, value in expected.items():
         check(report[key] == value, f"{name}: {key} {report[key]}, expected {value}")
+    # The map: free clusters as the FAT holds them, those of multi-extent files, every data cluster once.
+    states = report["map"]["clusters"]
+    check(states["free"] == free and sum(states.values()) == clusters and
+          states["fragmented"] == sum(f["clusters"] for f in listed if f["extents"] > 1) and
+          open(picture, "rb").read(8) == b"\x89PNG\r\n\x1a\n", f"{name}: map {report['map']}")
     check(len(listed) == measured and len({f["path"] for f in listed}) == measured, f"{name}: {measured} measured")
     # Each record is the first file listed with the record value.
     for key, field, pick in [("largest_file", "size", max), ("smallest_file", "size", min),
@@ -97,6 +103,8 @@ def options():
         with open(spoilt[what], "wb") as out:
             out.write(data[:at] + (b"\xff\x0f" if at > 13 else b"\0") + data[at + (2 if at > 13 else 1):])
     usage = ["usage: vantrel-scan"]
+    folder = os.path.join(WORK, "folder.png")
+    os.makedirs(folder, exist_ok=True)
     cases = [  # arguments, exit status, texts of the standard output or error, least seconds
         ([small], 0, ["Drive              V: (FAT12)\nTotal space        1457 KB", "Files              12\n",
                       "Most extents       1  V:\\F0.TXT\nFragmentation analysis completed\n"], 0),
@@ -111,6 +119,8 @@ def options():
                                                       [small, small])],
         ([os.path.join(WORK, "missing.img")], 2, [f"vantrel-scan: {WORK}/missing.img: No such file or directory"], 0),
         ([WORK], 2, [f"vantrel-scan: {WORK}: Is a directory"], 0),
+        (["--map", folder, small], 2, [f"cannot write the map '{folder}': Is a directory"], 0),
+        (["--map", small + ".bmp", small], 2, ["unknown picture type", *usage], 0),
         ([spoilt["no-sectors-per-cluster"]], 2, ["KivIFat: ERROR - StartDirScanThread - Invalid sectors per"], 0),
         (["--json", spoilt["end-of-chain"]], 1,
          ['"completed": false,\n  "messages": ["Error number 157 occured during NextDir - GlobalLock - Tmp."]'], 0),
