@@ -12,7 +12,8 @@
 #   Without one (a server, CI) the same command runs the analysis of D: by
 #   itself on a virtual screen, through the end-to-end driver, checks the
 #   finished panel against vantrel-scan, saves a screenshot of it as
-#   build/demo-panel.png and prints vantrel-scan's report of the same volume.
+#   build/demo-panel.png and prints vantrel-scan's report of the same volume,
+#   drawing its map of the volume's clusters beside it as build/demo-map.png.
 # Mapping the drives restarts the prefix's Wine session: do not run this
 # while scripts/test.sh runs. VANTREL_BUILD moves every folder named here
 # (build/ by default) elsewhere, as for scripts/wine-env.sh.
@@ -101,6 +102,6 @@ else
   echo "The demo analysis did not go as expected (see above); screenshot: $BUILD/demo-panel.png"
 fi
 echo
-echo "== vantrel-scan's report of the same volume"
-"$BUILD/host/vantrel-scan" --drive D: "$fat16"
+echo "== vantrel-scan's report of the same volume (its cluster map: $BUILD/demo-map.png)"
+"$BUILD/host/vantrel-scan" --drive D: --map "$BUILD/demo-map.png" "$fat16" || status=$?
 exit "$status"

@@ -48,7 +48,11 @@ const char kHelp[] =
     "  --partition N        analyse partition N of a disk image\n"
     "  --drive X:           the drive letter the volume is mapped to (default V:)\n"
     "  --throttle           pause 50 ms per file, as the window does\n"
+#ifdef VANTREL_MAP
     "  --map FILE           draw the volume's clusters by state into FILE.png or FILE.svg\n"
+#else
+    "  --map FILE           (drawn by the host build only; this build exits 2)\n"
+#endif
     "  --help               show this help and exit\n"
     "  --version            show the version and exit\n"
     "\n"
