@@ -130,6 +130,7 @@ std::string ParseMap(const std::string &value, Options *options)
     options->svg = extension == "svg";
     return std::string();
 #else
+    (void)value;
     (void)options;
     return "option '--map' is not available in this build (maps are drawn by the host build only)";
 #endif
