@@ -7,8 +7,8 @@
 
 #include "platform/win32.h"
 
-// In order of severity: a cluster marked twice keeps the later one, and a
-// cell of several clusters shows the last of its clusters' states.
+// In order of severity: a cluster marked twice keeps the more severe state,
+// and a cell of several clusters shows the most severe of its clusters'.
 enum MapState : BYTE {
     MAP_UNSEEN,       // not marked yet (none left after FinishVolumeMap)
     MAP_FREE,         // free in the FAT
