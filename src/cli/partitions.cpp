@@ -15,14 +15,6 @@ namespace {
 
 const uint64_t kSector = SECTOR_SIZE;
 
-// MBR and EBR partition entries.
-const size_t MBR_Entries = 446;
-const size_t MBR_EntrySize = 16;
-const size_t PE_Type = 4;
-const size_t PE_FirstSector = 8;   // 32 bits; in an EBR, relative (see ReadLogical)
-const size_t PE_Sectors = 12;      // 32 bits
-const size_t BS_Signature = 510;
-
 const uint8_t kProtectiveType = 0xEE;
 // Logical partitions followed along one extended partition's chain.
 const unsigned kMaxLogical = 256;
@@ -206,7 +198,7 @@ void Reader::Logical(const Span &extended, PartitionTable *table) const
             table->error = Format("extended boot record at sector %llu lies outside the extended partition", record);
             return;
         }
-        if (ebr[BS_Signature] != 0x55 || ebr[BS_Signature + 1] != 0xAA) {
+        if (!HasSignature(ebr)) {
             table->error = Format("extended boot record at sector %llu has no boot signature", record);
             return;
         }

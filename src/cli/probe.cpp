@@ -14,22 +14,6 @@ namespace {
 const size_t BS_OEMName = 3;          // 8 bytes: "EXFAT   ", "NTFS    "
 const size_t BS_FilSysType16 = 54;    // 8 bytes: "FAT12   ", "FAT16   "
 const size_t BS_FilSysType32 = 82;    // 8 bytes: "FAT32   "
-const size_t BS_Signature = 510;      // 0x55, 0xAA
-
-// The master boot record's partition entries.
-const size_t MBR_Entries = 446;
-const size_t MBR_EntrySize = 16;
-const size_t PE_Status = 0;           // 0x00, or 0x80 for the active one
-const size_t PE_Type = 4;
-const size_t PE_Sectors = 12;         // 32 bits
-
-// Largest count of FAT12/FAT16 data clusters the volume services accept.
-const uint32_t kMaxFat16Clusters = 0xFFF4;
-
-bool HasSignature(const uint8_t *sector)
-{
-    return sector[BS_Signature] == 0x55 && sector[BS_Signature + 1] == 0xAA;
-}
 
 bool NamedAt(const uint8_t *sector, size_t offset, const char *name)
 {
@@ -60,21 +44,24 @@ bool HoldsPartitionEntries(const uint8_t *sector)
     return used;
 }
 
-// Data clusters of the volume, with the start of its data area; false when
-// the data area does not begin before the volume's end.
-bool CountClusters(const uint8_t *boot, uint64_t *start, uint64_t *clusters)
+// Data clusters of the volume; false when the data area does not begin
+// before the volume's end.
+bool CountClusters(const uint8_t *boot, uint64_t *clusters)
 {
     const uint32_t perCluster = boot[BPB_SecPerClus];
-    const uint32_t total = ld_16(&boot[BPB_TotSec16]) ? ld_16(&boot[BPB_TotSec16]) : ld_32(&boot[BPB_TotSec32]);
-    *start = (uint64_t)ld_16(&boot[BPB_RsvdSecCnt]) + (uint64_t)boot[BPB_NumFATs] * SectorsPerFatOf(boot) +
-             ((uint64_t)ld_16(&boot[BPB_RootEntCnt]) * SZ_DIRE + SECTOR_SIZE - 1) / SECTOR_SIZE;
-    if (perCluster == 0 || *start >= total)
+    const uint64_t start = DataStartOf(boot), total = TotalSectorsOf(boot);
+    if (perCluster == 0 || start >= total)
         return false;
-    *clusters = (total - *start) / perCluster;
+    *clusters = (total - start) / perCluster;
     return true;
 }
 
 }  // namespace
+
+bool HasSignature(const uint8_t *sector)
+{
+    return sector[BS_Signature] == 0x55 && sector[BS_Signature + 1] == 0xAA;
+}
 
 std::string FatBootFault(const uint8_t *boot)
 {
@@ -83,8 +70,8 @@ std::string FatBootFault(const uint8_t *boot)
     const uint32_t bytesPerSector = ld_16(&boot[BPB_BytsPerSec]);
     const uint32_t perCluster = boot[BPB_SecPerClus];
     const uint32_t rootEntries = ld_16(&boot[BPB_RootEntCnt]);
-    const uint32_t total = ld_16(&boot[BPB_TotSec16]) ? ld_16(&boot[BPB_TotSec16]) : ld_32(&boot[BPB_TotSec32]);
-    uint64_t start = 0, clusters = 0;
+    const uint32_t total = TotalSectorsOf(boot);
+    uint64_t clusters = 0;
     if (bytesPerSector != SECTOR_SIZE)
         snprintf(fault, sizeof fault, "%u bytes per sector (only 512 are read)", bytesPerSector);
     else if (perCluster == 0 || perCluster > 128 || (perCluster & (perCluster - 1)) != 0)
@@ -97,12 +84,11 @@ std::string FatBootFault(const uint8_t *boot)
         snprintf(fault, sizeof fault, "%u root directory entries", rootEntries);
     else if (total == 0)
         snprintf(fault, sizeof fault, "0 sectors");
-    else if (!CountClusters(boot, &start, &clusters) || clusters == 0)
+    else if (!CountClusters(boot, &clusters) || clusters == 0)
         snprintf(fault, sizeof fault, "no data cluster in its %u sectors", total);
-    else if (clusters > (fat32 ? FAT32_MAX_CLUSTERS : kMaxFat16Clusters))
+    else if (clusters > (fat32 ? FAT32_MAX_CLUSTERS : FAT16_MAX_CLUSTERS))
         snprintf(fault, sizeof fault, "%llu clusters, too many", (unsigned long long)clusters);
-    else if (((clusters + 2) * FatBitsFor(fat32, (DWORD)clusters) + 8 * SECTOR_SIZE - 1) / (8 * SECTOR_SIZE) >
-             SectorsPerFatOf(boot))
+    else if (FatSectorsFor(clusters, FatBitsFor(fat32, (DWORD)clusters)) > SectorsPerFatOf(boot))
         snprintf(fault, sizeof fault, "a FAT of %u sectors, too small for %llu clusters", (unsigned)SectorsPerFatOf(boot),
                  (unsigned long long)clusters);
     else if (fat32 && (ld_32(&boot[BPB_RootClus]) < 2 || ld_32(&boot[BPB_RootClus]) - 2 >= clusters))
@@ -114,8 +100,8 @@ std::string FatBootFault(const uint8_t *boot)
 
 const char *FatKind(const uint8_t *boot)
 {
-    uint64_t start = 0, clusters = 0;
-    CountClusters(boot, &start, &clusters);
+    uint64_t clusters = 0;
+    CountClusters(boot, &clusters);
     switch (FatBitsFor(IsFat32Boot(boot), (DWORD)clusters)) {
     case 12: return "FAT12";
     case 16: return "FAT16";

@@ -7,6 +7,18 @@
 #include <cstdint>
 #include <string>
 
+// The master boot record's layout (an extended boot record's too).
+const size_t MBR_Entries = 446;
+const size_t MBR_EntrySize = 16;
+const size_t PE_Status = 0;           // 0x00, or 0x80 for the active one
+const size_t PE_Type = 4;
+const size_t PE_FirstSector = 8;      // 32 bits
+const size_t PE_Sectors = 12;         // 32 bits
+const size_t BS_Signature = 510;      // 0x55, 0xAA
+
+// True when `sector` (512 bytes) ends with the boot signature 0x55AA.
+bool HasSignature(const uint8_t *sector);
+
 enum class Content {
     Fat,             // a FAT12, FAT16 or FAT32 boot sector the analysis reads
     FatBadField,     // a FAT boot sector with a field the analysis refuses

@@ -62,6 +62,31 @@ inline DWORD SectorsPerFatOf(const BYTE *boot)
     return perFat != 0 ? perFat : ld_32(&boot[BPB_FATSz32]);
 }
 
+// Sectors of the volume: the 16-bit count, or the 32-bit one when that is 0.
+inline DWORD TotalSectorsOf(const BYTE *boot)
+{
+    const DWORD total = ld_16(&boot[BPB_TotSec16]);
+    return total != 0 ? total : ld_32(&boot[BPB_TotSec32]);
+}
+
+// First sector of the data area: after the reserved sectors, the FATs and the
+// whole sectors that the root directory occupies (none on FAT32).
+inline ULONGLONG DataStartOf(const BYTE *boot)
+{
+    return (ULONGLONG)ld_16(&boot[BPB_RsvdSecCnt]) + (ULONGLONG)boot[BPB_NumFATs] * SectorsPerFatOf(boot) +
+           ((ULONGLONG)ld_16(&boot[BPB_RootEntCnt]) * SZ_DIRE + SECTOR_SIZE - 1) / SECTOR_SIZE;
+}
+
+// Sectors that hold the `bits`-bit entries of clusters 0 to `clusters` + 1.
+inline ULONGLONG FatSectorsFor(ULONGLONG clusters, DWORD bits)
+{
+    return ((clusters + 2) * bits + 8 * SECTOR_SIZE - 1) / (8 * SECTOR_SIZE);
+}
+
+// Most data clusters of a FAT12/FAT16 volume: the cluster numbers then still
+// fit in 16 bits below the reserved values.
+#define FAT16_MAX_CLUSTERS 0xFFF4u
+
 // A FAT32 cluster number has 28 bits; the top four bits of an entry are kept
 // for other uses and ignored.
 #define FAT32_MASK 0x0FFFFFFFu

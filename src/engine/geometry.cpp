@@ -71,9 +71,7 @@ void DecodeBootSector(const BYTE *boot)
     BootSectors = ld_16(&boot[BPB_RsvdSecCnt]);
     Fats = boot[BPB_NumFATs];
     RootDirs = ld_16(&boot[BPB_RootEntCnt]);
-    TotalSectors = ld_16(&boot[BPB_TotSec16]);
-    if (TotalSectors == 0)
-        TotalSectors = ld_32(&boot[BPB_TotSec32]);
+    TotalSectors = TotalSectorsOf(boot);
     SectorsPerFat = SectorsPerFatOf(boot);
     Fat32Boot = IsFat32Boot(boot);
     RootCluster = ld_32(&boot[BPB_RootClus]);
@@ -214,7 +212,7 @@ bool PrepareVolume()
     // FAT size field larger than the volume costs nothing.
     FatSectors = SectorsPerFat;
     if (FatBits == 32) {
-        const DWORD needed = (DWORD)((((ULONGLONG)TotalClusters + 2) * 4 + SECTOR_SIZE - 1) / SECTOR_SIZE);
+        const DWORD needed = (DWORD)FatSectorsFor(TotalClusters, 32);
         FatSectors = needed < SectorsPerFat ? needed : SectorsPerFat;
     }
     // The second copy follows the first, whatever the boot sector's count of copies.

@@ -8,10 +8,6 @@
 
 namespace {
 
-// Largest cluster count of a FAT12/FAT16 volume; the cluster numbers then
-// still fit in 16 bits below the reserved values.
-const ULONG MaxClusters = 0xFFF4;
-
 // The FAT is read in pieces of this many sectors: a whole number of entries
 // of every width (1,536 bytes hold 1,024 12-bit entries), and little memory
 // however large the FAT.
@@ -100,27 +96,23 @@ BOOLEAN REAL_FAT_SA::Read(MESSAGE *)
     const ULONG fats = boot[BPB_NumFATs];
     const ULONG rootEntries = ld_16(&boot[BPB_RootEntCnt]);
     const ULONG perFat = SectorsPerFatOf(boot.data());
-    const ULONG total = ld_16(&boot[BPB_TotSec16]) ? ld_16(&boot[BPB_TotSec16]) : ld_32(&boot[BPB_TotSec32]);
+    const ULONG total = TotalSectorsOf(boot.data());
     if (ld_16(&boot[BPB_BytsPerSec]) != SECTOR_SIZE || (sectorsPerCluster & (sectorsPerCluster - 1)) != 0 ||
         reserved == 0 || fats == 0 || (rootEntries == 0) != fat32 || perFat == 0)
         return FALSE;
 
-    // The data area begins after the reserved sectors, the FATs and the whole
-    // sectors that the root directory occupies (none on FAT32).
-    const ULONGLONG startData = (ULONGLONG)reserved + (ULONGLONG)fats * perFat +
-                                ((ULONGLONG)rootEntries * SZ_DIRE + SECTOR_SIZE - 1) / SECTOR_SIZE;
+    const ULONGLONG startData = DataStartOf(boot.data());
     if (startData >= total)
         return FALSE;
     const ULONG clusters = (ULONG)((total - startData) / sectorsPerCluster);
-    if (clusters == 0 || clusters > (fat32 ? FAT32_MAX_CLUSTERS : MaxClusters))
+    if (clusters == 0 || clusters > (fat32 ? FAT32_MAX_CLUSTERS : FAT16_MAX_CLUSTERS))
         return FALSE;
 
     // Only the sectors that hold the entries of clusters 0 to clusters + 1
     // are read, piece by piece, each from the first copy that reads.
     const ULONG bits = FatBitsFor(fat32, clusters);
     const ULONG entries = clusters + 2;
-    const ULONGLONG fatBytes = ((ULONGLONG)entries * bits + 7) / 8;
-    const ULONG fatSectors = (ULONG)((fatBytes + SECTOR_SIZE - 1) / SECTOR_SIZE);
+    const ULONG fatSectors = (ULONG)FatSectorsFor(clusters, bits);
     if (fatSectors > perFat)
         return FALSE;
     std::vector<BYTE> chunk((size_t)ChunkSectors * SECTOR_SIZE);
