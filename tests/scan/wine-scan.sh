@@ -2,7 +2,8 @@
 # vantrel-scan.exe under Wine against the host vantrel-scan: the JSON report
 # (with the file list) of a volume read as drive S: of the prefix, as an
 # image file, and as partition 5 of an MBR disk image equals the host
-# program's report of the same volume. Needs a Wine session (WINEPREFIX set).
+# program's report of the same volume; the host program, built as released,
+# also draws the volume's map. Needs a Wine session (WINEPREFIX set).
 # usage: wine-scan.sh VANTREL-SCAN.EXE HOST-VANTREL-SCAN WINE WORK-DIR
 set -euo pipefail
 exe=$(realpath "$1") host=$(realpath "$2") wine=$3 work=$(realpath -m "$4")
@@ -40,6 +41,12 @@ same() {
 same "drive S:" S: -- --drive S: vol.img
 same "image file" vol.img -- vol.img
 same "partition 5" --partition 5 mbr.img -- --partition 5 mbr.img
+
+# The host program as released (linked statically, cairo inside) draws maps.
+"$host" --map map.png vol.img >/dev/null 2>&1 && "$host" --map map.svg vol.img >/dev/null 2>&1 ||
+  fail "the host program drew no map"
+[[ $(head -c 8 map.png | od -An -tx1 | tr -d ' \n') == 89504e470d0a1a0a ]] || fail "map.png is not a PNG"
+grep -q '<svg' map.svg || fail "map.svg is not an SVG"
 
 status=0
 "$wine" "$exe" missing.img >/dev/null 2>win.err || status=$?
