@@ -145,19 +145,23 @@ HGLOBAL ReadSectors(DWORD first, DWORD count)
     return block;
 }
 
-bool GetCluster(DWORD cluster, DWORD first, DWORD count, BYTE *clusterData)
+NTSTATUS ReadClusterSectors(DWORD cluster, DWORD first, DWORD count, BYTE *clusterData)
 {
-    NTSTATUS status = STATUS_INVALID_PARAMETER;
     // Clusters 0 and 1 have no place on the disk; a cluster whose sectors lie
     // past the volume's end is not read either.
-    if (cluster >= 2 && first + count <= SectorsPerCluster) {
-        const ULONGLONG offset = ((ULONGLONG)(cluster - 2) * SectorsPerCluster + Cluster2) * BytesPerSector;
-        const ULONGLONG volumeEnd = (ULONGLONG)TotalSectors * BytesPerSector;
-        status = offset + BytesPerCluster > volumeEnd
-                     ? STATUS_END_OF_FILE
-                     : ReadVolume(offset + (ULONGLONG)first * BytesPerSector, count * BytesPerSector,
-                                  clusterData + (size_t)first * BytesPerSector);
-    }
+    if (cluster < 2 || first + count > SectorsPerCluster)
+        return STATUS_INVALID_PARAMETER;
+    const ULONGLONG offset = ((ULONGLONG)(cluster - 2) * SectorsPerCluster + Cluster2) * BytesPerSector;
+    const ULONGLONG volumeEnd = (ULONGLONG)TotalSectors * BytesPerSector;
+    if (offset + BytesPerCluster > volumeEnd)
+        return STATUS_END_OF_FILE;
+    return ReadVolume(offset + (ULONGLONG)first * BytesPerSector, count * BytesPerSector,
+                      clusterData + (size_t)first * BytesPerSector);
+}
+
+bool GetCluster(DWORD cluster, DWORD first, DWORD count, BYTE *clusterData)
+{
+    const NTSTATUS status = ReadClusterSectors(cluster, first, count, clusterData);
     if (status == 0)
         return true;
     memset(clusterData, 0, BytesPerCluster);

@@ -31,10 +31,15 @@ extern DWORD DirEntries;        // 32-byte slots in hTmp
 HGLOBAL ReadSectors(DWORD first, DWORD count);
 
 // Reads `count` sectors of data cluster `cluster`, from its sector `first`, to
-// their place in the cluster's image at `clusterData` (BytesPerCluster bytes).
-// A cluster that does not lie whole on the volume is not read. On failure
-// shows the status, zero-fills the whole cluster image and returns false.
-// Scan thread; formats its message in a buffer of its own.
+// their place in the cluster's image at `clusterData` (BytesPerCluster bytes),
+// and says nothing: returns the status, 0 when read. Clusters 0 and 1, and
+// sectors past the cluster's end, are refused (STATUS_INVALID_PARAMETER); a
+// cluster that does not lie whole on the volume is not read (STATUS_END_OF_FILE).
+NTSTATUS ReadClusterSectors(DWORD cluster, DWORD first, DWORD count, BYTE *clusterData);
+
+// ReadClusterSectors that, on failure, shows the status, zero-fills the whole
+// cluster image and returns false. Scan thread; formats its message in a
+// buffer of its own.
 bool GetCluster(DWORD cluster, DWORD first, DWORD count, BYTE *clusterData);
 
 // Asks for the first sectors (up to 4 KiB) of data cluster `cluster` to be

@@ -108,21 +108,28 @@ bool HoldsEndMarker(const BYTE *raw, DWORD sectors)
 // Reads the first `count` clusters of the chain from `start` into `raw`, but
 // only as far as the walk looks: up to the sector that holds the directory's
 // end marker. Most directories end in their first sector or two, so the reads
-// start at one sector and grow by half of what was read so far (never more
-// than half as much again as needed), one cluster at a time. A read that
-// fails ends the directory at the start of its cluster. Returns the bytes at
-// `raw` that hold the directory's slots; nothing after them is read.
+// start at two sectors and grow by half of what was read so far (never more
+// than a sector, or half as much again, beyond what is needed), one cluster
+// at a time. A run that fails is read again a sector at a time, to the end
+// of its cluster, so that only a sector the walk needs can fail; that failure
+// ends the directory at the start of its cluster. Returns the bytes at `raw`
+// that hold the directory's slots; nothing after them is read.
 ULONGLONG ReadChain(const BYTE *fat, DWORD start, DWORD count, BYTE *raw)
 {
     DWORD cluster = start;
     DWORD sectorsRead = 0;
     for (DWORD read = 0; read < count; read++) {
         BYTE *data = raw + (size_t)read * BytesPerCluster;
+        bool bySector = false;
         for (DWORD sector = 0; sector < SectorsPerCluster;) {
-            DWORD run = sectorsRead / 2 > 1 ? sectorsRead / 2 : 1;
+            DWORD run = bySector ? 1 : sectorsRead / 2 > 2 ? sectorsRead / 2 : 2;
             if (run > SectorsPerCluster - sector)
                 run = SectorsPerCluster - sector;
-            if (!GetCluster(cluster, sector, run, data))
+            if (run > 1 && ReadClusterSectors(cluster, sector, run, data) != 0) {
+                bySector = true;
+                continue;
+            }
+            if (run == 1 && !GetCluster(cluster, sector, 1, data))
                 return (ULONGLONG)read * BytesPerCluster;
             sector += run;
             sectorsRead += run;
