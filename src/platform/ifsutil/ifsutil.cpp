@@ -2,6 +2,8 @@
 // build for Windows and for the host alike.
 #include "platform/ifsutil/ifsutil.h"
 
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "engine/fatdisk.h"
@@ -14,7 +16,7 @@ namespace {
 const ULONG ChunkSectors = 384;
 
 // Link of `cluster` in a FAT image of the given width.
-ULONG FatLink(const std::vector<BYTE> &fat, ULONG bits, ULONG cluster)
+ULONG FatLink(const BYTE *fat, ULONG bits, ULONG cluster)
 {
     if (bits == 32)
         return ld_32(&fat[cluster * 4]) & FAT32_MASK;
@@ -115,17 +117,20 @@ BOOLEAN REAL_FAT_SA::Read(MESSAGE *)
     const ULONG fatSectors = (ULONG)FatSectorsFor(clusters, bits);
     if (fatSectors > perFat)
         return FALSE;
-    std::vector<BYTE> chunk((size_t)ChunkSectors * SECTOR_SIZE);
+    // Not zero-filled: only the entries a piece's read filled are looked at.
+    const std::unique_ptr<BYTE[]> chunk(new (std::nothrow) BYTE[(size_t)ChunkSectors * SECTOR_SIZE]);
+    if (!chunk)
+        return FALSE;
     const ULONG chunkEntries = ChunkSectors * SECTOR_SIZE * 8 / bits;
     ULONG freeClusters = 0;
     for (ULONG first = 0, firstEntry = 0; first < fatSectors; first += ChunkSectors, firstEntry += chunkEntries) {
         const ULONG sectors = fatSectors - first < ChunkSectors ? fatSectors - first : ChunkSectors;
-        if (!drive_->Read(reserved + first, sectors, chunk.data()) &&
-            (fats < 2 || !drive_->Read(reserved + perFat + first, sectors, chunk.data())))
+        if (!drive_->Read(reserved + first, sectors, chunk.get()) &&
+            (fats < 2 || !drive_->Read(reserved + perFat + first, sectors, chunk.get())))
             return FALSE;
         const ULONG end = entries - firstEntry < chunkEntries ? entries : firstEntry + chunkEntries;
         for (ULONG cluster = firstEntry < 2 ? 2 : firstEntry; cluster < end; cluster++)
-            if (FatLink(chunk, bits, cluster - firstEntry) == 0)
+            if (FatLink(chunk.get(), bits, cluster - firstEntry) == 0)
                 freeClusters++;
     }
 
