@@ -13,6 +13,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <functional>
+#include <thread>
+#include <vector>
+
 #include "platform/posix/faults.h"
 #endif
 
@@ -217,6 +222,63 @@ TEST(HostLayer, OpensRawVolumesForReadingOnly)
             opened += (fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDONLY ? 1 : 100;
     }
     EXPECT_EQ(opened, 2);   // the volume services' drive and the engine's volume, read-only both
+}
+
+// The host layer's mutex, as the scan and the window use theirs: exclusive and recursive
+// under contention; handed to a thread that waits even when its owner asks for it again at
+// once (the scan does so before every file, and the window must get its turn); abandoned
+// by an owner that ends, whether or not a thread waits; timed out; released by its owner only.
+TEST(HostLayer, MutexExcludesHandsOverAndIsAbandoned)
+{
+    HANDLE mutex = CreateMutexA(NULL, FALSE, NULL);
+    ASSERT_NE(mutex, nullptr);
+    auto take = [mutex] { return WaitForSingleObject(mutex, INFINITE); };
+    auto in = [](std::function<void()> work) { std::thread(std::move(work)).join(); };
+
+    unsigned long counter = 0;
+    std::vector<std::thread> adders;
+    for (int t = 0; t < 3; t++)
+        adders.emplace_back([&] {
+            for (int i = 0; i < 20000; i++) {
+                take(), take();
+                counter++;
+                ReleaseMutex(mutex), ReleaseMutex(mutex);
+            }
+        });
+    for (std::thread &adder : adders)
+        adder.join();
+    EXPECT_EQ(counter, 60000u);
+
+    ASSERT_EQ(take(), WAIT_OBJECT_0);
+    std::atomic<bool> helperHeld{false};
+    std::thread helper([&] {
+        EXPECT_EQ(take(), WAIT_OBJECT_0);
+        helperHeld = true;
+        Sleep(20);
+        ReleaseMutex(mutex);
+    });
+    Sleep(200);   // the helper is waiting by now
+    ReleaseMutex(mutex);
+    take();
+    EXPECT_TRUE(helperHeld) << "the owner took the mutex back before the waiting thread";
+    helper.join();
+    in([&] { EXPECT_EQ(WaitForSingleObject(mutex, 50), (DWORD)WAIT_TIMEOUT); });
+    in([&] { EXPECT_TRUE(!ReleaseMutex(mutex) && GetLastError() == ERROR_NOT_OWNER); });
+    ReleaseMutex(mutex);
+
+    in([&] { take(); });   // ends owning it, nobody waiting
+    EXPECT_EQ(take(), (DWORD)WAIT_ABANDONED);
+    ReleaseMutex(mutex);
+    std::atomic<bool> ownerHeld{false};
+    std::thread owner([&] { take(), ownerHeld = true, Sleep(200); });   // ends owning it while this thread waits
+    while (!ownerHeld)
+        Sleep(1);
+    EXPECT_EQ(take(), (DWORD)WAIT_ABANDONED);
+    owner.join();
+    ReleaseMutex(mutex);
+    EXPECT_EQ(take(), WAIT_OBJECT_0);
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
 }
 #endif
 

@@ -6,6 +6,7 @@
 #include "handles.h"
 #include "faults.h"
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <unordered_map>
 #include <vector>
@@ -31,6 +33,19 @@ std::unordered_map<HANDLE, std::shared_ptr<vantrel_host::Object>> &Table()
     static auto *table = new std::unordered_map<HANDLE, std::shared_ptr<vantrel_host::Object>>;
     return *table;
 }
+
+// Each thread remembers the last handles it looked up, valid until any handle
+// is closed: the scan gives back and takes its mutex before every file, and a
+// lookup in the table, under its lock, cost more than the rest of the hand-over.
+std::atomic<unsigned long> handlesClosed{0};
+struct RecentLookup {
+    HANDLE handle = nullptr;
+    vantrel_host::Object *object = nullptr;
+    unsigned long closed = 0;
+};
+const unsigned kRecentLookups = 4;
+thread_local RecentLookup recentLookups[kRecentLookups];
+thread_local unsigned nextRecentLookup = 0;
 
 // ---- Files -----------------------------------------------------------------
 
@@ -55,6 +70,9 @@ struct File : vantrel_host::Object {
     const ULONGLONG length;
     std::mutex lockPosition;
     off_t position = 0;
+    // True while every positioned read found its data in the page cache: a
+    // volume already in memory gains nothing from read-ahead hints.
+    std::atomic<bool> inMemory{true};
 
     // How many of `wanted` bytes from range position `at` lie in the range.
     size_t InRange(off_t at, size_t wanted) const
@@ -78,6 +96,7 @@ struct FaultRange {
     NTSTATUS status;
 };
 std::mutex lockFaults;
+std::atomic<bool> faultsPlanted{false};   // FaultRanges() is not empty
 std::vector<FaultRange> &FaultRanges()
 {
     static auto *ranges = new std::vector<FaultRange>;
@@ -107,13 +126,27 @@ DWORD ErrorFromErrno(int error)
 }
 
 // Reads up to `length` bytes at `offset`, retrying short reads until the end
-// of the file. Returns the bytes read, or -1 with errno set.
-ssize_t ReadAt(int fd, void *buffer, size_t length, off_t offset)
+// of the file. While `*inMemory` is true, asks only for what the page cache
+// holds (RWF_NOWAIT); the first read that would wait for the device, or a
+// file that cannot be asked, sets it false for good. Returns the bytes read,
+// or -1 with errno set.
+ssize_t ReadAt(int fd, void *buffer, size_t length, off_t offset, std::atomic<bool> *inMemory = nullptr)
 {
     size_t got = 0;
     while (got < length) {
-        ssize_t n = ::pread(fd, static_cast<char *>(buffer) + got, length - got,
-                            offset + static_cast<off_t>(got));
+        char *to = static_cast<char *>(buffer) + got;
+        const off_t at = offset + static_cast<off_t>(got);
+        ssize_t n;
+        if (inMemory && inMemory->load(std::memory_order_relaxed)) {
+            iovec part{to, length - got};
+            n = ::preadv2(fd, &part, 1, at, RWF_NOWAIT);
+            if (n < 0 && errno != EINTR) {
+                inMemory->store(false, std::memory_order_relaxed);
+                continue;
+            }
+        } else {
+            n = ::pread(fd, to, length - got, at);
+        }
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -129,6 +162,8 @@ ssize_t ReadAt(int fd, void *buffer, size_t length, off_t offset)
 // The injected status for a read of [offset, offset + length), if any.
 bool FaultFor(ULONGLONG offset, ULONGLONG length, NTSTATUS *status)
 {
+    if (!faultsPlanted.load(std::memory_order_acquire))
+        return false;
     std::lock_guard<std::mutex> hold(lockFaults);
     for (const FaultRange &range : FaultRanges()) {
         if (length > 0 && offset < range.offset + range.length && range.offset < offset + length) {
@@ -149,11 +184,19 @@ HANDLE vantrel_host::RegisterHandle(std::shared_ptr<Object> object)
     return handle;
 }
 
-std::shared_ptr<vantrel_host::Object> vantrel_host::LookupHandle(HANDLE handle)
+vantrel_host::Object *vantrel_host::LookupHandle(HANDLE handle)
 {
+    const unsigned long closed = handlesClosed.load(std::memory_order_acquire);
+    for (const RecentLookup &recent : recentLookups)
+        if (recent.handle == handle && recent.closed == closed && handle != nullptr)
+            return recent.object;
     std::lock_guard<std::mutex> hold(lockTable);
     auto found = Table().find(handle);
-    return found == Table().end() ? nullptr : found->second;
+    if (found == Table().end())
+        return nullptr;
+    recentLookups[nextRecentLookup++ % kRecentLookups] = {handle, found->second.get(),
+                                                        handlesClosed.load(std::memory_order_relaxed)};
+    return found->second.get();
 }
 
 bool vantrel_host::UnregisterHandle(HANDLE handle)
@@ -165,6 +208,7 @@ bool vantrel_host::UnregisterHandle(HANDLE handle)
         return false;
     object = std::move(found->second);
     Table().erase(found);
+    handlesClosed.fetch_add(1, std::memory_order_release);
     return true;
 }
 
@@ -172,12 +216,14 @@ void vantrel_host::ResetFileFaults()
 {
     std::lock_guard<std::mutex> hold(lockFaults);
     FaultRanges().clear();
+    faultsPlanted.store(false, std::memory_order_release);
 }
 
 void FaultReadStatus(ULONGLONG offset, ULONGLONG length, NTSTATUS status)
 {
     std::lock_guard<std::mutex> hold(lockFaults);
     FaultRanges().push_back({offset, length, status});
+    faultsPlanted.store(true, std::memory_order_release);
 }
 
 BOOL CloseHandle(HANDLE hObject)
@@ -353,7 +399,8 @@ NTSTATUS NtReadFile(HANDLE FileHandle, HANDLE Event, PIO_APC_ROUTINE ApcRoutine,
             // The injected status stands; nothing is read.
         } else if (Length > 0) {
             const size_t wanted = file->InRange(offset, Length);
-            got = wanted ? ReadAt(file->fd, Buffer, wanted, static_cast<off_t>(file->offset) + offset) : 0;
+            got = wanted ? ReadAt(file->fd, Buffer, wanted, static_cast<off_t>(file->offset) + offset, &file->inMemory)
+                         : 0;
             if (got < 0) {
                 got = 0;
                 status = STATUS_DEVICE_DATA_ERROR;
@@ -375,8 +422,9 @@ NTSTATUS NtReadFile(HANDLE FileHandle, HANDLE Event, PIO_APC_ROUTINE ApcRoutine,
 
 void PrefetchRange(HANDLE file, ULONGLONG offset, ULONG length)
 {
-    // Within the file's range, as its reads are.
-    if (auto object = vantrel_host::LookupHandleAs<File>(file, Kind::File))
+    // Within the file's range, as its reads are; not while it is all in memory.
+    auto object = vantrel_host::LookupHandleAs<File>(file, Kind::File);
+    if (object && !object->inMemory.load(std::memory_order_relaxed))
         if (const size_t inRange = object->InRange(static_cast<off_t>(offset), length))
             ::posix_fadvise(object->fd, static_cast<off_t>(object->offset + offset), inRange, POSIX_FADV_WILLNEED);
 }

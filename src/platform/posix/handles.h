@@ -24,18 +24,19 @@ struct Object {
 
 // Adds an object to the table; the handle is the object's address.
 HANDLE RegisterHandle(std::shared_ptr<Object> object);
-// The live object behind a handle, or null for stale, closed or foreign values.
-std::shared_ptr<Object> LookupHandle(HANDLE handle);
+// The live object behind a handle, or null for stale, closed or foreign
+// values. The object lives until its handle is closed: as on Windows, a
+// handle must not be closed while another thread is in a call on it (a call
+// that blocks keeps what it waits on alive itself).
+Object *LookupHandle(HANDLE handle);
 // Removes the handle from the table; false if it was not there.
 bool UnregisterHandle(HANDLE handle);
 
 template <class T>
-std::shared_ptr<T> LookupHandleAs(HANDLE handle, Kind kind)
+T *LookupHandleAs(HANDLE handle, Kind kind)
 {
-    std::shared_ptr<Object> object = LookupHandle(handle);
-    if (!object || object->kind != kind)
-        return nullptr;
-    return std::static_pointer_cast<T>(object);
+    Object *object = LookupHandle(handle);
+    return object && object->kind == kind ? static_cast<T *>(object) : nullptr;
 }
 
 // "The n-th call from now fails": Arm(n) with n >= 1, then each call asks

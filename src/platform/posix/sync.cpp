@@ -26,71 +26,111 @@ vantrel_host::Countdown mutexTimeout;
 struct OwnedMutexes;
 
 // A thread blocked in WaitForSingleObject on a mutex. The releasing thread
-// sets `granted` (and `abandoned`) under the mutex's lock, so ownership never
-// passes through an unowned state that another thread could seize.
+// sets `granted` (and `abandoned`) under the mutex's lock.
 struct Waiter {
     OwnedMutexes *thread;
     bool granted = false;
     bool abandoned = false;
 };
 
+// The owner of a free mutex whose last owner ended without releasing it: the
+// next thread to take it hears of the abandonment.
+char abandonedTag;
+OwnedMutexes *const kAbandoned = reinterpret_cast<OwnedMutexes *>(&abandonedTag);
+
+// A mutex. While nobody waits, a free mutex is taken with one compare-and-swap
+// of `owner` and given up with one store, without the lock: the scan hands the
+// mutex back and forth before every file. Once a thread waits, ownership goes
+// under the lock straight from the owner to the longest waiter, never through
+// a free state that a third thread could seize.
 struct MutexState {
     ~MutexState();
     std::mutex lock;
     std::condition_variable changed;
     std::string name;
-    OwnedMutexes *owner = nullptr;
-    unsigned count = 0;
-    bool abandoned = false;  // reported to the next thread that takes it
+    std::atomic<OwnedMutexes *> owner{nullptr};   // null or kAbandoned when free
+    unsigned count = 0;                           // the owner's recursion depth
+    std::atomic<unsigned> waiting{0};             // threads queued, or queueing, in `waiters`
     std::deque<Waiter *> waiters;
 
-    // Gives the mutex to the longest waiter, or leaves it free; `lock` held.
-    void PassOn(bool wasAbandoned)
+    // Takes the mutex for `thread` if it is free; sets *abandoned when taken.
+    bool TryTake(OwnedMutexes *thread, bool *abandoned)
     {
-        count = 0;
-        owner = nullptr;
-        if (waiters.empty()) {
-            abandoned = wasAbandoned;
-            return;
-        }
+        OwnedMutexes *expected = nullptr;
+        if (!owner.compare_exchange_strong(expected, thread) &&
+            (expected != kAbandoned || !owner.compare_exchange_strong(expected, thread)))
+            return false;
+        *abandoned = expected == kAbandoned;
+        count = 1;
+        return true;
+    }
+
+    // Makes `next`, the longest waiter, the owner; `lock` held.
+    void Grant(bool wasAbandoned)
+    {
         Waiter *next = waiters.front();
         waiters.pop_front();
-        owner = next->thread;
+        waiting.fetch_sub(1);
         count = 1;
         next->granted = true;
         next->abandoned = wasAbandoned;
         changed.notify_all();
     }
+
+    // Gives the mutex up, from its owner, to the longest waiter or to nobody;
+    // `lock` held.
+    void PassOn(bool wasAbandoned)
+    {
+        if (waiters.empty()) {
+            owner.store(wasAbandoned ? kAbandoned : nullptr);
+            return;
+        }
+        owner.store(waiters.front()->thread);
+        Grant(wasAbandoned);
+    }
+
+    // After a release without the lock that a thread queued during: that
+    // thread gets the mutex unless another took it first; `lock` held.
+    void HandToQueued()
+    {
+        OwnedMutexes *expected = nullptr;
+        if (!waiters.empty() && owner.compare_exchange_strong(expected, waiters.front()->thread))
+            Grant(false);
+    }
 };
 
-// The mutexes a thread owns. Its destructor runs when the thread ends and
-// abandons whatever the thread still owns; its address identifies the thread.
+// The mutexes a thread has taken. Its destructor runs when the thread ends and
+// abandons those the thread still owns; its address identifies the thread. A
+// mutex stays listed after its release, so that taking it again costs nothing.
 struct OwnedMutexes {
     ~OwnedMutexes() { AbandonAll(); }
-    void Add(const std::shared_ptr<MutexState> &state) { owned.push_back(state); }
-    void Remove(MutexState *state)
+    void Add(const std::shared_ptr<MutexState> &state)
     {
-        owned.erase(std::remove_if(owned.begin(), owned.end(),
-                                   [state](const std::weak_ptr<MutexState> &entry) {
-                                       auto held = entry.lock();
-                                       return !held || held.get() == state;
-                                   }),
+        for (const Entry &entry : owned)
+            if (entry.state == state.get() && !entry.weak.expired())
+                return;
+        owned.erase(std::remove_if(owned.begin(), owned.end(), [](const Entry &entry) { return entry.weak.expired(); }),
                     owned.end());
+        owned.push_back({state.get(), state});
     }
     void AbandonAll()
     {
-        std::vector<std::weak_ptr<MutexState>> list;
+        std::vector<Entry> list;
         list.swap(owned);
-        for (const auto &entry : list) {
-            if (auto state = entry.lock()) {
+        for (const Entry &entry : list) {
+            if (auto state = entry.weak.lock()) {
                 std::lock_guard<std::mutex> hold(state->lock);
-                if (state->owner == this)
+                if (state->owner.load() == this)
                     state->PassOn(true);
             }
         }
     }
     // Weak: as on Windows, a mutex lives as long as its handles, not its owner.
-    std::vector<std::weak_ptr<MutexState>> owned;
+    struct Entry {
+        MutexState *state;
+        std::weak_ptr<MutexState> weak;
+    };
+    std::vector<Entry> owned;
 };
 
 thread_local OwnedMutexes thisThread;
@@ -143,42 +183,49 @@ bool WaitUntil(std::condition_variable &changed, std::unique_lock<std::mutex> &h
     return changed.wait_for(held, std::chrono::milliseconds(ms), done);
 }
 
-DWORD WaitMutex(const std::shared_ptr<MutexState> &state, DWORD ms)
+DWORD WaitMutex(const std::shared_ptr<MutexState> &handleState, DWORD ms)
 {
     if (mutexTimeout.Fires()) {
         SetLastError(NO_ERROR);
         return WAIT_TIMEOUT;
     }
     OwnedMutexes *me = &thisThread;
-    std::unique_lock<std::mutex> held(state->lock);
-    if (state->owner == me) {
-        ++state->count;
+    MutexState &state = *handleState;
+    if (state.owner.load(std::memory_order_relaxed) == me) {
+        ++state.count;
         return WAIT_OBJECT_0;
     }
-    bool abandoned;
-    if (!state->owner) {
-        state->owner = me;
-        state->count = 1;
-        abandoned = state->abandoned;
-        state->abandoned = false;
+    bool abandoned = false;
+    if (state.waiting.load() == 0 && state.TryTake(me, &abandoned)) {
+        me->Add(handleState);
+        return abandoned ? WAIT_ABANDONED : WAIT_OBJECT_0;
+    }
+    // Blocking: with a reference of its own, as a wait keeps its object.
+    const std::shared_ptr<MutexState> keep = handleState;
+    std::unique_lock<std::mutex> held(state.lock);
+    // Counted before the last try, so that a release without the lock either
+    // leaves the mutex to this try or sees the count and hands the mutex over.
+    state.waiting.fetch_add(1);
+    if (state.waiters.empty() && state.TryTake(me, &abandoned)) {
+        state.waiting.fetch_sub(1);
     } else {
         Waiter waiter{me};
-        state->waiters.push_back(&waiter);
+        state.waiters.push_back(&waiter);
         // A grant that races with the timeout still counts: ownership has
         // already been handed over.
-        if (!WaitUntil(state->changed, held, ms, [&] { return waiter.granted; })) {
-            auto &queue = state->waiters;
-            queue.erase(std::find(queue.begin(), queue.end(), &waiter));
+        if (!WaitUntil(state.changed, held, ms, [&] { return waiter.granted; })) {
+            state.waiters.erase(std::find(state.waiters.begin(), state.waiters.end(), &waiter));
+            state.waiting.fetch_sub(1);
             return WAIT_TIMEOUT;
         }
         abandoned = waiter.abandoned;
     }
     held.unlock();
-    me->Add(state);
+    me->Add(keep);
     return abandoned ? WAIT_ABANDONED : WAIT_OBJECT_0;
 }
 
-DWORD WaitThread(const std::shared_ptr<ThreadState> &state, DWORD ms)
+DWORD WaitThread(std::shared_ptr<ThreadState> state, DWORD ms)
 {
     std::unique_lock<std::mutex> held(state->lock);
     return WaitUntil(state->ended, held, ms, [&] { return state->finished; }) ? WAIT_OBJECT_0
@@ -244,7 +291,7 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner,
         auto make = [bInitialOwner] {
             auto fresh = std::make_shared<MutexState>();
             if (bInitialOwner) {
-                fresh->owner = &thisThread;
+                fresh->owner.store(&thisThread);
                 fresh->count = 1;
                 thisThread.Add(fresh);
             }
@@ -282,21 +329,28 @@ BOOL ReleaseMutex(HANDLE hMutex)
         return FALSE;
     }
     MutexState &state = *handle->state;
-    std::lock_guard<std::mutex> hold(state.lock);
-    if (state.owner != &thisThread) {
+    if (state.owner.load(std::memory_order_relaxed) != &thisThread) {
         SetLastError(ERROR_NOT_OWNER);
         return FALSE;
     }
-    if (--state.count == 0) {
-        thisThread.Remove(&state);
-        state.PassOn(false);
+    if (--state.count != 0)
+        return TRUE;
+    if (state.waiting.load() == 0) {
+        state.owner.store(nullptr);
+        if (state.waiting.load() == 0)
+            return TRUE;
+        std::lock_guard<std::mutex> hold(state.lock);
+        state.HandToQueued();
+        return TRUE;
     }
+    std::lock_guard<std::mutex> hold(state.lock);
+    state.PassOn(false);
     return TRUE;
 }
 
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
 {
-    std::shared_ptr<vantrel_host::Object> object = vantrel_host::LookupHandle(hHandle);
+    vantrel_host::Object *object = vantrel_host::LookupHandle(hHandle);
     if (object && object->kind == Kind::Mutex)
         return WaitMutex(static_cast<MutexHandle &>(*object).state, dwMilliseconds);
     if (object && object->kind == Kind::Thread)
