@@ -40,14 +40,15 @@ namespace {
 // How the files of one directory ended.
 enum FilesResult { FILES_DONE, FILES_FAILED, FILES_ENDED };
 
-// Appends `text` to the terminated string in `buffer` of `size` bytes,
-// cutting it short rather than overflowing.
-void AppendText(char *buffer, size_t size, const char *text)
+// Appends `text` to the `length` characters at `buffer` of `size` bytes and
+// terminates them, cutting the text short rather than overflowing; returns
+// the new length.
+size_t AppendText(char *buffer, size_t size, size_t length, const char *text)
 {
-    size_t length = strlen(buffer);
     while (*text != 0 && length + 1 < size)
         buffer[length++] = *text++;
     buffer[length] = 0;
+    return length;
 }
 
 // Reads a FAT32 root directory, a chain like any other directory's, into
@@ -109,8 +110,9 @@ FilesResult MeasureFiles()
     }
     char cDirPath[256];
     strcpy(cDirPath, cDrive);
+    size_t dirLength = strlen(cDirPath);
     for (LONG level = 0; level <= Level; level++)
-        AppendText(cDirPath, sizeof cDirPath, DirName[level]);
+        dirLength = AppendText(cDirPath, sizeof cDirPath, dirLength, DirName[level]);
 
     for (; FileCount != 0; pFileEntry++, FileCount--) {
         if (GiveAway)
@@ -131,8 +133,8 @@ FilesResult MeasureFiles()
         const BYTE *entry = files + pFileEntry * SZ_DIRE;
         char name[13];
         GetEntryName(name, entry);
-        strcpy(cFileName, cDirPath);
-        AppendText(cFileName, sizeof cFileName, name);
+        memcpy(cFileName, cDirPath, dirLength);
+        AppendText(cFileName, sizeof cFileName, dirLength, name);
         MeasureFile(fat, entry);
     }
     GlobalUnlock(hFiles);
