@@ -108,7 +108,7 @@ python3 bench/needed.py "$IMAGE" >"$OUT/needed.txt"
 : >"$OUT/io.txt"
 for i in "${!names[@]}"; do
   # shellcheck disable=SC2086 # each command is split into its words on purpose
-  strace -f -qq -y -e trace=read,pread64,readv,preadv -e signal=none -o "$OUT/${names[$i]}.strace" \
+  strace -f -qq -y -e trace=read,pread64,readv,preadv,preadv2 -e signal=none -o "$OUT/${names[$i]}.strace" \
     ${commands[$i]} >/dev/null 2>&1
   read -r calls bytes < <(awk -v image="<$(realpath "$IMAGE")>" \
     'index($0, image) && $NF ~ /^[0-9]+$/ { n++; b += $NF } END { print n + 0, b + 0 }' \

@@ -1,8 +1,8 @@
 // Files and raw volumes on the host: the handle table, CreateFileA over
 // open(2) with drive letters mapped by DefineDosDeviceA or, to a byte range of
 // a file (a partition of a disk image), by MapDriveRange; sequential ReadFile,
-// GetFileSize, positioned NtReadFile over pread(2), and the injected read
-// statuses.
+// GetFileSize, positioned NtReadFile over pread(2), read-ahead hints, and the
+// injected read statuses.
 #include "handles.h"
 #include "faults.h"
 

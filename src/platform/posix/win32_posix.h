@@ -160,7 +160,9 @@ BOOL DefineDosDeviceA(DWORD dwFlags, LPCSTR lpDeviceName, LPCSTR lpTargetPath);
 NTSTATUS NtReadFile(HANDLE FileHandle, HANDLE Event, PIO_APC_ROUTINE ApcRoutine, PVOID ApcContext,
                     PIO_STATUS_BLOCK IoStatusBlock, PVOID Buffer, ULONG Length,
                     PLARGE_INTEGER ByteOffset, PULONG Key);
-// See win32.h: posix_fadvise(POSIX_FADV_WILLNEED) on the file's range.
+// See win32.h: posix_fadvise(POSIX_FADV_WILLNEED) on the file's range, once a
+// read of the file has had to wait for the device (before that, the file is
+// taken to be all in the page cache).
 void PrefetchRange(HANDLE file, ULONGLONG offset, ULONG length);
 
 // Threads, the named recursive mutex and waits (on mutexes and on threads).
