@@ -24,10 +24,40 @@
 // Directory entry.
 #define SZ_DIRE 32u
 #define DIR_Name 0          // 8 + 3 bytes, space padded
-#define DIR_Attr 11         // 8 bits
+#define DIR_Attr 11         // 8 bits, ATTR_* below
+#define DIR_NTRes 12        // 8 bits, NTRES_* below
 #define DIR_FstClusHI 20    // 16 bits, FAT32 only
 #define DIR_FstClusLO 26    // 16 bits
 #define DIR_FileSize 28     // 32 bits
+
+// DIR_Name[0]: markers in place of a name's first character.
+#define DIR_END 0x00        // this slot and every one after it are unused
+#define DIR_DELETED 0xE5    // a deleted entry
+#define DIR_DOT '.'         // "." and ".." of a subdirectory
+
+// DIR_Attr bits. A long-name slot has read-only, hidden, system and volume
+// label all set: ATTR_LONG_NAME under ATTR_LONG_NAME_MASK.
+#define ATTR_READ_ONLY 0x01
+#define ATTR_HIDDEN 0x02
+#define ATTR_SYSTEM 0x04
+#define ATTR_VOLUME_ID 0x08
+#define ATTR_DIRECTORY 0x10
+#define ATTR_ARCHIVE 0x20
+#define ATTR_LONG_NAME 0x0F
+#define ATTR_LONG_NAME_MASK 0x3F
+
+// DIR_NTRes bits: the base name or the extension is shown in lower case.
+#define NTRES_LOWER_BASE 0x08
+#define NTRES_LOWER_EXT 0x10
+
+// Long-name slot (ATTR_LONG_NAME): 13 UTF-16 characters in three pieces.
+#define LDIR_Ord 0          // 8 bits: sequence number, LAST_LONG_ENTRY on the last
+#define LDIR_Name1 1        // 5 characters
+#define LDIR_Chksum 13      // 8 bits: checksum of the short name it belongs to
+#define LDIR_Name2 14       // 6 characters
+#define LDIR_Name3 28       // 2 characters
+#define LAST_LONG_ENTRY 0x40
+#define LDIR_ORD_MASK 0x3F
 
 inline WORD ld_16(const BYTE *ptr)
 {

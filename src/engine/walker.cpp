@@ -40,12 +40,12 @@ enum SlotKind { SLOT_END, SLOT_IGNORED, SLOT_DIR, SLOT_FILE };
 
 SlotKind Classify(const BYTE *slot)
 {
-    if (slot[DIR_Name] == 0)
+    if (slot[DIR_Name] == DIR_END)
         return SLOT_END;
-    if (slot[DIR_Name] == 0xE5 || (slot[DIR_Attr] & 0x08) != 0)
-        return SLOT_IGNORED;   // deleted, volume label, long-name part
-    if ((slot[DIR_Attr] & 0x10) != 0)
-        return slot[DIR_Name] == '.' ? SLOT_IGNORED : SLOT_DIR;
+    if (slot[DIR_Name] == DIR_DELETED || (slot[DIR_Attr] & ATTR_VOLUME_ID) != 0)
+        return SLOT_IGNORED;   // deleted, volume label, long-name slot
+    if ((slot[DIR_Attr] & ATTR_DIRECTORY) != 0)
+        return slot[DIR_Name] == DIR_DOT ? SLOT_IGNORED : SLOT_DIR;
     return SLOT_FILE;
 }
 
