@@ -1,8 +1,9 @@
 // What the analyzer needs from the system beside the engine's Win32 subset,
-// the same on both builds: where message boxes go, drive letters that open a
-// byte range of an image (a partition), its own reads of the image for the
-// partition table and the diagnosis, the reason of a system error, and the
-// window to which the scan thread posts its end. console_posix.cpp provides
+// the same on both builds: where message boxes go, the image it opens once
+// (its own reads for the partition table and the diagnosis, and the drive
+// letter through which the engine reads the image or a byte range of it, a
+// partition), the reason of a system error, and the window to which the scan
+// thread posts its end. console_posix.cpp provides
 // them over the host layer, console_win32.cpp over Windows itself.
 #pragma once
 
@@ -16,9 +17,6 @@
 typedef void (*MESSAGEBOXHOOK)(const char *caption, const char *text);
 // Routes the engine's message boxes to the hook; no box is ever shown.
 void SetMessageBoxHook(MESSAGEBOXHOOK hook);
-// Makes "\\.\X:" open `length` bytes of the file at `path` from byte
-// `offset` (~0: to its end), as the host layer's function of that name does.
-BOOL MapDriveRange(char letter, const char *path, ULONGLONG offset, ULONGLONG length);
 #else
 #include "platform/posix/host.h"
 #endif
@@ -38,6 +36,11 @@ public:
     // Reads up to `length` bytes at `offset`; the count read, or -1 with the
     // system's reason.
     long long Read(uint64_t offset, void *buffer, size_t length, std::string *reason) const;
+    // Makes the drive `letter` ("\\.\X:") open `length` bytes of this image
+    // from byte `offset` (~0: to its end), served by this open image: the
+    // volume services and the engine open the drive without opening the
+    // image again. False with the system's error (GetLastError).
+    bool MapDrive(char letter, uint64_t offset, uint64_t length) const;
 
 private:
     intptr_t handle_ = -1;

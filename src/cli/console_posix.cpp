@@ -1,5 +1,6 @@
-// The analyzer's system services on the host: images read with pread(2),
-// errno texts, and the host queue, which delivers to any window handle.
+// The analyzer's system services on the host: images read with pread(2), the
+// drive letter served by the image's one descriptor (MapDriveToFile), errno
+// texts, and the host queue, which delivers to any window handle.
 #include "cli/console.h"
 
 #include <cerrno>
@@ -50,6 +51,11 @@ long long Image::Read(uint64_t offset, void *buffer, size_t length, std::string 
         got += (size_t)n;
     }
     return (long long)got;
+}
+
+bool Image::MapDrive(char letter, uint64_t offset, uint64_t length) const
+{
+    return MapDriveToFile(letter, (int)handle_, offset, length) != FALSE;
 }
 
 bool IsSystemDrive(const char *)

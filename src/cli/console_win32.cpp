@@ -5,11 +5,14 @@
 //
 // The engine opens its volume as "\\.\X:" and reads it only by offset with
 // NtReadFile, which reads a file the way it reads a raw volume. So a drive
-// letter mapped with MapDriveRange is opened, in the one CreateFileA call that
-// names it, as the image file itself (read-only, buffered: an image's reads
-// need no sector alignment), and NtReadFile shifts the reads of such a handle
-// by the range's offset and ends them at its end. A letter that was not
-// mapped is the system's own drive, opened and read untouched.
+// letter mapped with Image::MapDrive is opened, in the one CreateFileA call
+// that names it, as a duplicate of the analyzer's own handle on the image file
+// (read-only, buffered: an image's reads need no sector alignment), so the
+// image is opened once, and NtReadFile shifts the reads of such a handle by
+// the range's offset and ends them at its end. A letter that was not mapped
+// is the system's own drive (PATH E:), opened and read untouched: the volume
+// services open it themselves, exactly as the window opens it, so that the
+// analyzer's run of a drive is the window's.
 //
 // Calls through <windows.h> reach CreateFileA and MessageBoxA through the
 // import pointers __imp_CreateFileA and __imp_MessageBoxA; defining those
@@ -17,6 +20,7 @@
 // NtReadFile is called directly (win32.h declares it), and is defined here.
 // The system's own functions are reached through GetProcAddress.
 #include "cli/console.h"
+#include "platform/driveletter.h"
 
 #include <winioctl.h>
 
@@ -31,11 +35,11 @@ std::mutex lockConsole;
 MESSAGEBOXHOOK messageBoxHook;
 
 struct Range {
-    std::string path;
-    ULONGLONG offset;
-    ULONGLONG length;
+    HANDLE image = NULL;   // the analyzer's handle on the image; NULL: not mapped
+    ULONGLONG offset = 0;
+    ULONGLONG length = 0;
 };
-Range mapped[26];                      // by letter; empty path: not mapped
+Range mapped[26];                      // by letter
 std::map<HANDLE, Range> openRanges;    // handles opened on a mapped letter
 
 typedef HANDLE(WINAPI *CreateFileAFn)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
@@ -56,34 +60,24 @@ NtReadFileFn SystemNtReadFile()
     return function;
 }
 
-// The letter of "\\.\X:", upper case, or 0.
-char DeviceLetter(LPCSTR name)
-{
-    if (!name || name[0] != '\\' || name[1] != '\\' || name[2] != '.' || name[3] != '\\' || name[5] != ':' ||
-        name[6] != 0)
-        return 0;
-    const char letter = (char)(name[4] & ~0x20);
-    return letter >= 'A' && letter <= 'Z' ? letter : 0;
-}
-
 HANDLE WINAPI ConsoleCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                  DWORD disposition, DWORD flags, HANDLE templateFile)
 {
-    const char letter = DeviceLetter(name);
+    const char letter = DeviceDriveLetter(name);
     Range range;
     {
         std::lock_guard<std::mutex> hold(lockConsole);
         if (letter)
             range = mapped[letter - 'A'];
     }
-    if (range.path.empty())
+    if (range.image == NULL)
         return SystemCreateFileA()(name, access, share, security, disposition, flags, templateFile);
-    const HANDLE file = SystemCreateFileA()(range.path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                            NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file != INVALID_HANDLE_VALUE) {
-        std::lock_guard<std::mutex> hold(lockConsole);
-        openRanges[file] = range;
-    }
+    HANDLE file;
+    if (!DuplicateHandle(GetCurrentProcess(), range.image, GetCurrentProcess(), &file, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS))
+        return INVALID_HANDLE_VALUE;
+    std::lock_guard<std::mutex> hold(lockConsole);
+    openRanges[file] = range;
     return file;
 }
 
@@ -125,7 +119,7 @@ NTSTATUS NTAPI NtReadFile(HANDLE FileHandle, HANDLE Event, PIO_APC_ROUTINE ApcRo
         if (found != openRanges.end())
             range = found->second;
     }
-    if (range.path.empty() || ByteOffset == NULL || ByteOffset->QuadPart < 0)
+    if (range.image == NULL || ByteOffset == NULL || ByteOffset->QuadPart < 0)
         return SystemNtReadFile()(FileHandle, Event, ApcRoutine, ApcContext, IoStatusBlock, Buffer, Length,
                                   ByteOffset, Key);
     const ULONGLONG at = (ULONGLONG)ByteOffset->QuadPart;
@@ -148,17 +142,6 @@ void SetMessageBoxHook(MESSAGEBOXHOOK hook)
     messageBoxHook = hook;
 }
 
-BOOL MapDriveRange(char letter, const char *path, ULONGLONG offset, ULONGLONG length)
-{
-    letter = (char)(letter & ~0x20);
-    if (letter < 'A' || letter > 'Z' || !path || !*path || offset > ~0ull - length) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    std::lock_guard<std::mutex> hold(lockConsole);
-    mapped[letter - 'A'] = Range{path, offset, length};
-    return TRUE;
-}
 
 // ---- The analyzer's own reads -------------------------------------------------
 
@@ -227,10 +210,21 @@ long long Image::Read(uint64_t offset, void *buffer, size_t length, std::string 
     return result;
 }
 
+bool Image::MapDrive(char letter, uint64_t offset, uint64_t length) const
+{
+    letter = DriveLetterOf(letter);
+    if (letter == 0 || handle_ == -1 || offset > ~0ull - length) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    std::lock_guard<std::mutex> hold(lockConsole);
+    mapped[letter - 'A'] = Range{(HANDLE)handle_, offset, length};
+    return true;
+}
+
 bool IsSystemDrive(const char *path)
 {
-    const char letter = (char)(path[0] & ~0x20);
-    return letter >= 'A' && letter <= 'Z' && path[1] == ':' && path[2] == 0;
+    return DriveLetter(path) != 0;
 }
 
 std::string LastErrorReason()

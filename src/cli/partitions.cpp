@@ -319,13 +319,30 @@ uint32_t Crc32(const uint8_t *data, size_t length)
     return ~crc;
 }
 
+namespace {
+
+// Each kind of table, in the order of TableKind: its name in JSON, and its
+// label in messages and listings.
+const struct {
+    TableKind kind;
+    const char *name;
+    const char *label;
+} kTableKinds[] = {
+    {TableKind::None, "none", "no"},
+    {TableKind::Mbr, "mbr", "MBR"},
+    {TableKind::Gpt, "gpt", "GPT"},
+};
+
+}  // namespace
+
 const char *TableKindName(TableKind kind)
 {
-    switch (kind) {
-    case TableKind::Mbr: return "mbr";
-    case TableKind::Gpt: return "gpt";
-    default: return "none";
-    }
+    return kTableKinds[(int)kind].name;
+}
+
+const char *TableKindLabel(TableKind kind)
+{
+    return kTableKinds[(int)kind].label;
 }
 
 PartitionTable ReadPartitionTable(const ReadImage &read, uint64_t imageSize)

@@ -40,5 +40,7 @@ PartitionTable ReadPartitionTable(const ReadImage &read, uint64_t imageSize);
 // CRC-32 (IEEE 802.3, reflected), as the GPT uses it.
 uint32_t Crc32(const uint8_t *data, size_t length);
 
-// "mbr", "gpt" or "none".
+// "mbr", "gpt" or "none": the kind's name in JSON.
 const char *TableKindName(TableKind kind);
+// "MBR", "GPT" or "no": the kind's label in messages and listings.
+const char *TableKindLabel(TableKind kind);

@@ -5,50 +5,84 @@
 #include <cstdio>
 
 #include "app/kivifat.h"
+#include "cli/json.h"
 #include "cli/text.h"
 #include "cli/volmap.h"
+#include "engine/fatdisk.h"
 #include "engine/geometry.h"
 #include "engine/scan.h"
 #include "volume/volume.h"
 
 namespace {
 
+// Members of every JSON document; version 1 is the first with the member.
+const unsigned kSchemaVersion = 1;
+
 ULONGLONG AllocatedPercent()
 {
     return TotalSpace != 0 ? TotalFilesSize * 100 / TotalSpace : 0;
 }
 
-// Average extents per measured file in hundredths, as the panel shows it.
+// Average extents per measured file in hundredths, in 64 bits: the report is
+// read by programs, so it gives the exact quotient on any volume. The panel
+// keeps the window's 32-bit rule (AverageField, display/fields.cpp); the two
+// agree until the extents times 100 pass 2^31 (21,474,836 extents).
 ULONGLONG AverageHundredths()
 {
     return TotalFiles != 0 ? (ULONGLONG)TotalExtents * 100 / TotalFiles : 0;
 }
 
-std::string PartitionJson(const FoundPartition &found)
+// Free space in bytes: the whole free clusters that FreeSpace counts in
+// thousands of bytes.
+ULONGLONG FreeBytes()
+{
+    const ULONGLONG perCluster = ClusterSize / SECTOR_SIZE;
+    return perCluster != 0 ? RealFatSa.QueryFreeSectors() / perCluster * ClusterSize : 0;
+}
+
+void WritePartition(JsonWriter &json, const FoundPartition &found)
 {
     const Partition &p = found.partition;
-    char numbers[96];
-    snprintf(numbers, sizeof numbers, "{\"number\": %u, \"start\": %llu, \"size\": %llu, ", p.number,
-             (unsigned long long)p.start, (unsigned long long)p.size);
-    return numbers + std::string("\"type\": ") + JsonUtf8String(p.type) +
-           ", \"type_name\": " + JsonUtf8String(p.typeName) + ", \"file_system\": " +
-           JsonUtf8String(found.fileSystem) + "}";
+    json.BeginObject();
+    json.Key("number").Number(p.number);
+    json.Key("start").Number(p.start);
+    json.Key("size").Number(p.size);
+    json.Key("type").String(p.type);
+    json.Key("type_name").String(p.typeName);
+    json.Key("file_system").String(found.fileSystem);
+    json.EndObject();
 }
 
-void PrintPartitionMembers(const Listing &listing)
+void WritePartitionMembers(JsonWriter &json, const Listing &listing)
 {
-    printf("  \"partition_table\": \"%s\",\n  \"partitions\": [", TableKindName(listing.kind));
-    for (size_t i = 0; i < listing.partitions.size(); i++)
-        printf("%s\n    %s", i ? "," : "", PartitionJson(listing.partitions[i]).c_str());
-    printf("%s]", listing.partitions.empty() ? "" : "\n  ");
+    json.Key("partition_table").String(TableKindName(listing.kind));
+    json.Key("partitions").BeginArray(JsonWriter::Block);
+    for (const FoundPartition &found : listing.partitions)
+        WritePartition(json, found);
+    json.EndArray();
 }
 
-void PrintMessages(const std::vector<std::string> &messages)
+void WriteMessages(JsonWriter &json, const std::vector<std::string> &messages)
 {
-    printf("  \"messages\": [");
-    for (size_t i = 0; i < messages.size(); i++)
-        printf("%s%s", i ? ", " : "", JsonString(messages[i].c_str()).c_str());
-    printf("]");
+    json.Key("messages").BeginArray();
+    for (const std::string &message : messages)
+        json.Cp437(message.c_str());
+    json.EndArray();
+}
+
+// A record of the scan: {"size" or "extents", "path"}, or null before any
+// file was measured (the record's name is stale then).
+void WriteRecord(JsonWriter &json, const char *key, bool set, const char *what, ULONGLONG value, const char *path)
+{
+    json.Key(key);
+    if (!set) {
+        json.Null();
+        return;
+    }
+    json.BeginObject();
+    json.Key(what).Number(value);
+    json.Key("path").Cp437(path);
+    json.EndObject();
 }
 
 }  // namespace
@@ -94,65 +128,67 @@ void PrintText(const Analysis &analysis)
 
 void PrintJson(const Analysis &analysis)
 {
-    const ULONGLONG average = AverageHundredths();
-    printf("{\n");
-    printf("  \"drive\": %s,\n", JsonString(cDrive).c_str());
-    printf("  \"fat_bits\": %lu,\n", (unsigned long)FatBits);
-    printf("  \"cluster_size\": %llu,\n", ClusterSize);
-    printf("  \"total_space\": %llu,\n", TotalSpace);
-    printf("  \"free_space_kb\": %llu,\n", FreeSpace);
-    printf("  \"files\": %lu,\n", (unsigned long)(TotalFiles + ZeroLengthFileCount));
-    printf("  \"measured_files\": %lu,\n", (unsigned long)TotalFiles);
-    printf("  \"zero_length_files\": %lu,\n", (unsigned long)ZeroLengthFileCount);
-    printf("  \"allocated_bytes\": %llu,\n", TotalFilesSize);
-    printf("  \"allocated_percent\": %llu,\n", AllocatedPercent());
-    printf("  \"fragmented_files\": %lu,\n", (unsigned long)TotalFragFiles);
-    printf("  \"total_extents\": %lu,\n", (unsigned long)TotalExtents);
-    printf("  \"average_extents\": %llu.%02llu,\n", average / 100, average % 100);
+    JsonWriter json(stdout);
+    json.BeginObject(JsonWriter::Block);
+    json.Key("schema_version").Number(kSchemaVersion);
+    json.Key("drive").Cp437(cDrive);
+    json.Key("fat_bits").Number(FatBits);
+    json.Key("cluster_size").Number(ClusterSize);
+    json.Key("total_space").Number(TotalSpace);
+    json.Key("free_space_kb").Number(FreeSpace);
+    json.Key("free_bytes").Number(FreeBytes());
+    json.Key("files").Number(TotalFiles + ZeroLengthFileCount);
+    json.Key("measured_files").Number(TotalFiles);
+    json.Key("zero_length_files").Number(ZeroLengthFileCount);
+    json.Key("allocated_bytes").Number(TotalFilesSize);
+    json.Key("allocated_percent").Number(AllocatedPercent());
+    json.Key("fragmented_files").Number(TotalFragFiles);
+    json.Key("total_extents").Number(TotalExtents);
+    json.Key("average_extents").Hundredths(AverageHundredths());
     // Every measured file has a size and an extent, so the records are set
-    // exactly when a file was measured; until then their names are stale.
-    if (LargestFileSize != 0)
-        printf("  \"largest_file\": {\"size\": %lu, \"path\": %s},\n", (unsigned long)LargestFileSize,
-               JsonString(LargestFileName).c_str());
-    else
-        printf("  \"largest_file\": null,\n");
-    if (SmallestFileSize != 0xFFFFFFFF)
-        printf("  \"smallest_file\": {\"size\": %lu, \"path\": %s},\n", (unsigned long)SmallestFileSize,
-               JsonString(SmallestFileName).c_str());
-    else
-        printf("  \"smallest_file\": null,\n");
-    if (MaxExtents != 0)
-        printf("  \"most_fragmented_file\": {\"extents\": %lu, \"path\": %s},\n", (unsigned long)MaxExtents,
-               JsonString(MaxExtentsFileName).c_str());
-    else
-        printf("  \"most_fragmented_file\": null,\n");
-    if (analysis.partition != nullptr)
-        printf("  \"partition\": %s,\n", PartitionJson(*analysis.partition).c_str());
+    // exactly when a file was measured.
+    WriteRecord(json, "largest_file", LargestFileSize != 0, "size", LargestFileSize, LargestFileName);
+    WriteRecord(json, "smallest_file", SmallestFileSize != 0xFFFFFFFF, "size", SmallestFileSize, SmallestFileName);
+    WriteRecord(json, "most_fragmented_file", MaxExtents != 0, "extents", MaxExtents, MaxExtentsFileName);
+    if (analysis.partition != nullptr) {
+        json.Key("partition");
+        WritePartition(json, *analysis.partition);
+    }
     if (analysis.mapCounts != nullptr) {
         const ULONGLONG *n = analysis.mapCounts;
-        printf("  \"map\": {\"path\": %s, \"clusters_per_cell\": %llu, \"clusters\": {\"free\": %llu, "
-               "\"contiguous\": %llu, \"fragmented\": %llu, \"directory\": %llu, \"bad\": %llu, \"lost\": %llu}},\n",
-               JsonUtf8String(analysis.mapPath).c_str(), analysis.mapPerCell, n[MAP_FREE], n[MAP_CONTIGUOUS],
-               n[MAP_FRAGMENTED], n[MAP_DIRECTORY], n[MAP_BAD], n[MAP_LOST]);
+        json.Key("map").BeginObject();
+        json.Key("path").String(analysis.mapPath);
+        json.Key("clusters_per_cell").Number(analysis.mapPerCell);
+        json.Key("clusters").BeginObject();
+        json.Key("free").Number(n[MAP_FREE]);
+        json.Key("contiguous").Number(n[MAP_CONTIGUOUS]);
+        json.Key("fragmented").Number(n[MAP_FRAGMENTED]);
+        json.Key("directory").Number(n[MAP_DIRECTORY]);
+        json.Key("bad").Number(n[MAP_BAD]);
+        json.Key("lost").Number(n[MAP_LOST]);
+        json.EndObject();
+        json.EndObject();
     }
-    printf("  \"completed\": %s,\n", analysis.completed ? "true" : "false");
-    PrintMessages(analysis.messages);
+    json.Key("completed").Bool(analysis.completed);
+    WriteMessages(json, analysis.messages);
     if (analysis.listFiles) {
-        printf(",\n  \"file_list\": [");
-        for (size_t i = 0; i < analysis.files.size(); i++) {
-            const MeasuredFile &file = analysis.files[i];
-            printf("%s\n    {\"extents\": %lu, \"clusters\": %u, \"size\": %lu, \"path\": %s}", i ? "," : "",
-                   (unsigned long)file.extents, (unsigned)file.clusters, (unsigned long)file.size,
-                   JsonString(file.path.c_str()).c_str());
+        json.Key("file_list").BeginArray(JsonWriter::Block);
+        for (const MeasuredFile &file : analysis.files) {
+            json.BeginObject();
+            json.Key("extents").Number(file.extents);
+            json.Key("clusters").Number(file.clusters);
+            json.Key("size").Number(file.size);
+            json.Key("path").Cp437(file.path.c_str());
+            json.EndObject();
         }
-        printf("%s]", analysis.files.empty() ? "" : "\n  ");
+        json.EndArray();
     }
-    printf("\n}\n");
+    json.EndObject();
 }
 
 void PrintPartitions(FILE *out, const Listing &listing)
 {
-    fprintf(out, "%s partition table\n", listing.kind == TableKind::Gpt ? "GPT" : "MBR");
+    fprintf(out, "%s partition table\n", TableKindLabel(listing.kind));
     fprintf(out, "number  start (bytes)   size (bytes)  type                  file system\n");
     for (const FoundPartition &found : listing.partitions) {
         const Partition &p = found.partition;
@@ -171,23 +207,31 @@ void PrintPartitions(FILE *out, const Listing &listing)
 
 void PrintPartitionsJson(const Listing &listing, const std::string &fileSystem)
 {
-    printf("{\n");
-    PrintPartitionMembers(listing);
+    JsonWriter json(stdout);
+    json.BeginObject(JsonWriter::Block);
+    json.Key("schema_version").Number(kSchemaVersion);
+    WritePartitionMembers(json, listing);
     if (listing.kind == TableKind::None)
-        printf(",\n  \"file_system\": %s", JsonUtf8String(fileSystem).c_str());
-    printf("\n}\n");
+        json.Key("file_system").String(fileSystem);
+    json.EndObject();
 }
 
 void PrintJsonError(const char *kind, const std::string &message, const Listing *listing,
                     const FoundPartition *partition, const std::vector<std::string> &messages)
 {
-    printf("{\n  \"error\": {\"kind\": \"%s\", \"message\": %s},\n", kind, JsonUtf8String(message).c_str());
-    if (listing != nullptr) {
-        PrintPartitionMembers(*listing);
-        printf(",\n");
+    JsonWriter json(stdout);
+    json.BeginObject(JsonWriter::Block);
+    json.Key("schema_version").Number(kSchemaVersion);
+    json.Key("error").BeginObject();
+    json.Key("kind").String(kind);
+    json.Key("message").String(message);
+    json.EndObject();
+    if (listing != nullptr)
+        WritePartitionMembers(json, *listing);
+    if (partition != nullptr) {
+        json.Key("partition");
+        WritePartition(json, *partition);
     }
-    if (partition != nullptr)
-        printf("  \"partition\": %s,\n", PartitionJson(*partition).c_str());
-    PrintMessages(messages);
-    printf("\n}\n");
+    WriteMessages(json, messages);
+    json.EndObject();
 }

@@ -41,39 +41,70 @@ std::string Cp437ToUtf8(const char *text)
     return out;
 }
 
-std::string JsonString(const char *text)
+namespace {
+
+// The length of the valid UTF-8 sequence at `text` (1 to 4 bytes), or 0 when
+// it is not one: a stray continuation byte, an overlong form, a surrogate, a
+// code point past U+10FFFF or a sequence cut short.
+size_t Utf8Length(const unsigned char *text, size_t left)
 {
-    std::string out = "\"";
-    for (const unsigned char *byte = (const unsigned char *)text; *byte != 0; byte++) {
-        if (*byte == '"' || *byte == '\\') {
-            out += '\\';
-            out += (char)*byte;
-        } else if (*byte < 0x20) {
-            char escaped[8];
-            snprintf(escaped, sizeof escaped, "\\u%04x", *byte);
-            out += escaped;
-        } else {
-            AppendUtf8(out, *byte < 0x80 ? *byte : UpperHalf[*byte - 0x80]);
-        }
+    const unsigned char lead = text[0];
+    if (lead < 0x80)
+        return 1;
+    size_t length;
+    unsigned code;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, code = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, code = lead & 0x07;
+    } else {
+        return 0;
     }
-    return out + "\"";
+    if (length > left)
+        return 0;
+    for (size_t i = 1; i < length; i++) {
+        if ((text[i] & 0xC0) != 0x80)
+            return 0;
+        code = code << 6 | (text[i] & 0x3F);
+    }
+    const unsigned least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < least[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+        return 0;
+    return length;
 }
 
-std::string JsonUtf8String(const std::string &text)
+}  // namespace
+
+std::string JsonQuote(const std::string &text)
 {
     std::string out = "\"";
-    for (const char c : text) {
-        const unsigned char byte = (unsigned char)c;
+    const unsigned char *bytes = (const unsigned char *)text.data();
+    for (size_t at = 0; at < text.size();) {
+        const unsigned char byte = bytes[at];
+        const size_t length = Utf8Length(bytes + at, text.size() - at);
+        if (length == 0) {
+            out += "\xEF\xBF\xBD";   // U+FFFD
+            at++;
+            continue;
+        }
         if (byte == '"' || byte == '\\') {
             out += '\\';
-            out += c;
+            out += (char)byte;
         } else if (byte < 0x20) {
             char escaped[8];
             snprintf(escaped, sizeof escaped, "\\u%04x", byte);
             out += escaped;
         } else {
-            out += c;
+            out.append(text, at, length);
         }
+        at += length;
     }
     return out + "\"";
+}
+
+std::string JsonString(const char *text)
+{
+    return JsonQuote(Cp437ToUtf8(text));
 }

@@ -19,6 +19,11 @@ int NumberField(LPSTR buffer, ULONGLONG value)
     return wsprintfA(buffer, "%7d", (int)(DWORD)value);
 }
 
+// The panel's rule for the average extents: 32-bit signed arithmetic, as the
+// window has always computed it, so that the panel shows what it always
+// showed. The analyzer's report keeps the exact 64-bit quotient instead
+// (AverageHundredths, cli/report.cpp); they differ only past 21,474,836
+// extents, where extents * 100 leaves 31 bits.
 int AverageField(LPSTR buffer, DWORD extents, DWORD files)
 {
     // Unsigned multiplication wraps where a signed one would be undefined;

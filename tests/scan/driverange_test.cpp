@@ -1,8 +1,10 @@
-// A drive letter mapped to a byte range of a file: reads see the range's
-// first byte as byte 0 and its end as the end of the file, so that a
-// partition's analysis never reads the data that follows it.
+// A drive letter mapped to a byte range of a file, by its path or by a
+// descriptor the program holds: reads see the range's first byte as byte 0
+// and its end as the end of the file, so that a partition's analysis never
+// reads the data that follows it.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <string>
 #include <unistd.h>
 
@@ -16,7 +18,6 @@ TEST(DriveRange, ReadsSeeOnlyTheRange)
     for (size_t i = 0; i < bytes.size(); i++)
         bytes[i] = (char)(i / 7);
     ASSERT_EQ(write(fd, bytes.data(), bytes.size()), 4096);
-    close(fd);
     const struct {
         ULONGLONG offset, length;
         LONGLONG at;
@@ -29,20 +30,46 @@ TEST(DriveRange, ReadsSeeOnlyTheRange)
         {3584, 1000, 256, STATUS_SUCCESS, 256, 512},      // the file ends first
         {0, ~0ull, 4000, STATUS_SUCCESS, 96, 4096},       // the whole file
     };
-    for (const auto &test : cases) {
-        SCOPED_TRACE(testing::Message() << test.offset << "+" << test.length << " at " << test.at);
-        ASSERT_TRUE(MapDriveRange('W', path, test.offset, test.length));
-        HANDLE drive = CreateFileA("\\\\.\\W:", GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-        EXPECT_EQ(GetFileSize(drive, NULL), test.size);
-        char buffer[512] = {};
-        IO_STATUS_BLOCK status;
-        LARGE_INTEGER at;
-        at.QuadPart = test.at;
-        EXPECT_EQ(NtReadFile(drive, NULL, NULL, NULL, &status, buffer, 512, &at, NULL), test.status);
-        ASSERT_EQ(status.Information, test.got);
-        EXPECT_EQ(std::string(buffer, test.got), bytes.substr(test.offset + test.at, test.got));
-        CloseHandle(drive);
+    // By path first; then by descriptor, with the file's name gone, so that
+    // every read must come through the descriptor the drive was given.
+    for (const bool byDescriptor : {false, true}) {
+        if (byDescriptor)
+            unlink(path);
+        for (const auto &test : cases) {
+            SCOPED_TRACE(testing::Message() << (byDescriptor ? "descriptor " : "path ") << test.offset << "+"
+                                            << test.length << " at " << test.at);
+            ASSERT_TRUE(byDescriptor ? MapDriveToFile('w', fd, test.offset, test.length)
+                                     : MapDriveRange('W', path, test.offset, test.length));
+            HANDLE drive = CreateFileA("\\\\.\\W:", GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+            ASSERT_NE(drive, INVALID_HANDLE_VALUE);
+            EXPECT_EQ(GetFileSize(drive, NULL), test.size);
+            char buffer[512] = {};
+            IO_STATUS_BLOCK status;
+            LARGE_INTEGER at;
+            at.QuadPart = test.at;
+            EXPECT_EQ(NtReadFile(drive, NULL, NULL, NULL, &status, buffer, 512, &at, NULL), test.status);
+            ASSERT_EQ(status.Information, test.got);
+            EXPECT_EQ(std::string(buffer, test.got), bytes.substr(test.offset + test.at, test.got));
+            CloseHandle(drive);
+        }
     }
-    DefineDosDeviceA(DDD_REMOVE_DEFINITION, "W:", NULL);
-    unlink(path);
+    // The drive holds its own descriptor: the caller's may close at once.
+    ASSERT_TRUE(MapDriveToFile('W', fd, 0, ~0ull));
+    close(fd);
+    HANDLE drive = CreateFileA("\\\\.\\W:", GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_EQ(GetFileSize(drive, NULL), 4096u);
+    CloseHandle(drive);
+    EXPECT_TRUE(DefineDosDeviceA(DDD_REMOVE_DEFINITION, "W:", NULL));
+    EXPECT_EQ(CreateFileA("\\\\.\\W:", GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL),
+              INVALID_HANDLE_VALUE);
+}
+
+TEST(DriveRange, RefusesBadMappings)
+{
+    SetLastError(0);
+    EXPECT_FALSE(MapDriveToFile('1', 0, 0, ~0ull));
+    EXPECT_FALSE(MapDriveToFile('W', -1, 0, ~0ull));
+    EXPECT_FALSE(MapDriveToFile('W', 0, 1, ~0ull));   // past 2^64
+    EXPECT_FALSE(MapDriveRange('W', "", 0, ~0ull));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
 }

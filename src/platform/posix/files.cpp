@@ -1,13 +1,14 @@
 // Files and raw volumes on the host: the handle table, CreateFileA over
 // open(2) with drive letters mapped by DefineDosDeviceA or, to a byte range of
-// a file (a partition of a disk image), by MapDriveRange; sequential ReadFile,
+// a file (a partition of a disk image), by MapDriveRange and MapDriveToFile
+// (a file the program has open already); sequential ReadFile,
 // GetFileSize, positioned NtReadFile over pread(2), read-ahead hints, and the
 // injected read statuses.
 #include "handles.h"
 #include "faults.h"
+#include "platform/driveletter.h"
 
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -51,11 +52,15 @@ thread_local unsigned nextRecentLookup = 0;
 
 // What a drive letter opens: `length` bytes of the file at `path` from byte
 // `offset`; a drive seen through it begins at that byte and ends after the
-// last one, whatever the file holds beyond.
+// last one, whatever the file holds beyond. A drive mapped to an open file
+// holds its own duplicate of the descriptor (`fd`), and every open of the
+// drive duplicates that one, so the file is opened only once however often
+// the drive is.
 struct DriveTarget {
     std::string path;
     ULONGLONG offset;
     ULONGLONG length;
+    int fd = -1;
 };
 const ULONGLONG kWholeFile = ~0ull;
 
@@ -91,6 +96,20 @@ std::map<char, DriveTarget> &Drives()
     return *drives;
 }
 
+// Sets (or, with an empty path and no descriptor, removes) the mapping of
+// `drive`, closing the descriptor of the mapping it replaces. Under lockDrives.
+void SetDrive(char drive, DriveTarget target)
+{
+    auto found = Drives().find(drive);
+    if (found != Drives().end()) {
+        if (found->second.fd >= 0)
+            ::close(found->second.fd);
+        Drives().erase(found);
+    }
+    if (!target.path.empty() || target.fd >= 0)
+        Drives()[drive] = std::move(target);
+}
+
 struct FaultRange {
     ULONGLONG offset, length;
     NTSTATUS status;
@@ -101,14 +120,6 @@ std::vector<FaultRange> &FaultRanges()
 {
     static auto *ranges = new std::vector<FaultRange>;
     return *ranges;
-}
-
-// The drive letter of "X:", upper case, or 0 if the name is not a drive.
-char DriveOf(const char *name)
-{
-    if (!name || !std::isalpha(static_cast<unsigned char>(name[0])) || name[1] != ':' || name[2])
-        return 0;
-    return static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
 }
 
 DWORD ErrorFromErrno(int error)
@@ -239,37 +250,54 @@ BOOL CloseHandle(HANDLE hObject)
 
 BOOL MapDriveRange(char letter, const char *path, ULONGLONG offset, ULONGLONG length)
 {
-    const char name[] = {letter, ':', 0};
-    const char drive = DriveOf(name);
+    const char drive = DriveLetterOf(letter);
     if (!drive || !path || !*path || offset > kWholeFile - length) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     std::lock_guard<std::mutex> hold(lockDrives);
-    Drives()[drive] = DriveTarget{path, offset, length};
+    SetDrive(drive, DriveTarget{path, offset, length});
+    return TRUE;
+}
+
+BOOL MapDriveToFile(char letter, int fd, ULONGLONG offset, ULONGLONG length)
+{
+    const char drive = DriveLetterOf(letter);
+    if (!drive || fd < 0 || offset > kWholeFile - length) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0) {
+        SetLastError(ErrorFromErrno(errno));
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> hold(lockDrives);
+    SetDrive(drive, DriveTarget{std::string(), offset, length, own});
     return TRUE;
 }
 
 BOOL DefineDosDeviceA(DWORD dwFlags, LPCSTR lpDeviceName, LPCSTR lpTargetPath)
 {
-    const char drive = DriveOf(lpDeviceName);
+    const char drive = DriveLetter(lpDeviceName);
     if (!drive) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     std::lock_guard<std::mutex> hold(lockDrives);
     if (dwFlags & DDD_REMOVE_DEFINITION) {
-        if (!Drives().erase(drive)) {
+        if (!Drives().count(drive)) {
             SetLastError(ERROR_FILE_NOT_FOUND);
             return FALSE;
         }
+        SetDrive(drive, DriveTarget{std::string(), 0, 0});
         return TRUE;
     }
     if (!lpTargetPath || !*lpTargetPath) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    Drives()[drive] = DriveTarget{lpTargetPath, 0, kWholeFile};
+    SetDrive(drive, DriveTarget{lpTargetPath, 0, kWholeFile});
     return TRUE;
 }
 
@@ -287,8 +315,9 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     }
     std::string path = lpFileName;
     ULONGLONG offset = 0, length = kWholeFile;
+    int fd = -1;
     if (path.compare(0, 4, "\\\\.\\") == 0) {
-        const char drive = DriveOf(lpFileName + 4);
+        const char drive = DeviceDriveLetter(lpFileName);
         std::lock_guard<std::mutex> hold(lockDrives);
         auto found = drive ? Drives().find(drive) : Drives().end();
         if (found == Drives().end()) {
@@ -298,13 +327,19 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         path = found->second.path;
         offset = found->second.offset;
         length = found->second.length;
+        // A drive mapped to an open file: a descriptor of its own on that file.
+        if (found->second.fd >= 0 && (fd = ::fcntl(found->second.fd, F_DUPFD_CLOEXEC, 0)) < 0) {
+            SetLastError(ErrorFromErrno(errno));
+            return INVALID_HANDLE_VALUE;
+        }
     }
     // The program only ever reads, and its users may only have read
     // permission on the device, so every open is read-only.
-    int fd;
-    do
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        do
+            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        while (fd < 0 && errno == EINTR);
+    }
     if (fd < 0) {
         SetLastError(ErrorFromErrno(errno));
         return INVALID_HANDLE_VALUE;

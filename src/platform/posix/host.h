@@ -17,3 +17,11 @@ void SetMessageBoxHook(MESSAGEBOXHOOK hook);
 // DefineDosDeviceA(DDD_RAW_TARGET_PATH) does. False with ERROR_INVALID_PARAMETER
 // for a letter that is not A-Z, an empty path or a range past 2^64.
 BOOL MapDriveRange(char letter, const char *path, ULONGLONG offset, ULONGLONG length);
+
+// MapDriveRange for a file the program has open already (descriptor `fd`):
+// the drive keeps a duplicate of the descriptor, and each open of the drive
+// gets another duplicate instead of opening the file again, so one open(2)
+// serves the program and every handle on the drive. The caller may close
+// `fd` at once. False with ERROR_INVALID_PARAMETER as above or for a negative
+// `fd`, or with the system's error when it cannot be duplicated.
+BOOL MapDriveToFile(char letter, int fd, ULONGLONG offset, ULONGLONG length);
