@@ -12,6 +12,7 @@ packages=("$@")
   wine wine64 fonts-wine                        # running the Windows programs
   xvfb xauth                                    # a display for them when there is none
   dosfstools mtools python3                     # making, filling and checking FAT images
+  python3-jsonschema                            # vantrel-scan --json against its schema
   fdisk gdisk                                   # disk images with MBR and GPT partition tables
 )
 

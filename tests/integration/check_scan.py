@@ -1,15 +1,21 @@
 #!/usr/bin/env python3
 """vantrel-scan from the outside (usage: check_scan.py VANTREL_SCAN WORK_FOLDER). On realistic images made
 by scripts/make-volume.py, each listed file's extents and clusters are mshowfat's, the file counts mdir's,
-the geometry and free space fsck.fat's, the totals and records those of the files listed; and command
-lines give their exit status and key output."""
+the geometry and free space fsck.fat's, the totals and records those of the files listed; command lines
+give their exit status and key output, each error once more with --json; every JSON object printed is
+valid against docs/vantrel-scan.schema.json; output that cannot be written ends with exit status 1."""
 
 import json, os, re, struct, subprocess, sys, time
 
+import jsonschema
+
 SCAN, WORK = sys.argv[1], sys.argv[2]
-MAKE_VOLUME = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "make-volume.py")
+TOP = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+MAKE_VOLUME = os.path.join(TOP, "scripts", "make-volume.py")
+SCHEMA = jsonschema.Draft202012Validator(json.load(open(os.path.join(TOP, "docs", "vantrel-scan.schema.json"))))
 ENV = dict(os.environ, MTOOLS_SKIP_CHECK="1", LC_ALL="C")
 results = []
+validated = []
 
 
 def check(holds, what):
@@ -20,8 +26,22 @@ def check(holds, what):
 
 
 def run(*command, timeout=300):
-    return subprocess.run(command, env=ENV, stdin=subprocess.DEVNULL, capture_output=True, text=True,
+    done = subprocess.run(command, env=ENV, stdin=subprocess.DEVNULL, capture_output=True, text=True,
                           errors="replace", timeout=timeout)
+    # Every JSON object vantrel-scan prints must be valid against the schema.
+    if command[0] == SCAN and done.stdout.startswith("{"):
+        valid(done.stdout, " ".join(command[1:]))
+    return done
+
+
+def valid(text, what):
+    try:
+        report = json.loads(text)
+        SCHEMA.validate(report)
+    except (ValueError, jsonschema.ValidationError) as fault:
+        return check(False, f"{what}: not valid against the schema: {str(fault)[:400]}\n{text[:400]}")
+    validated.append(what)
+    return check(True, what)
 
 
 def chains(path, files):
@@ -62,6 +82,7 @@ def extents(preset, seed):
     measured, allocated, free = len(every) - empty, sum(f["clusters"] for f in listed), clusters - used
     expected = {"files": len(every), "zero_length_files": empty, "measured_files": measured, "fat_bits": bits,
                 "cluster_size": cluster, "total_space": clusters * cluster, "free_space_kb": free * cluster // 1000,
+                "free_bytes": free * cluster,
                 "completed": True, "messages": [], "total_extents": sum(f["extents"] for f in listed),
                 "fragmented_files": sum(1 for f in listed if f["extents"] > 1), "allocated_bytes": allocated * cluster,
                 "allocated_percent": allocated * 100 // clusters,
@@ -102,6 +123,7 @@ def options():
         spoilt[what] = os.path.join(WORK, what + ".img")
         with open(spoilt[what], "wb") as out:
             out.write(data[:at] + (b"\xff\x0f" if at > 13 else b"\0") + data[at + (2 if at > 13 else 1):])
+    disks = partition_disks(data)
     usage = ["usage: vantrel-scan"]
     folder = os.path.join(WORK, "folder.png")
     os.makedirs(folder, exist_ok=True)
@@ -117,6 +139,34 @@ def options():
         *[(["--drive", drive, small], 2, usage, 0) for drive in ("D:X", "1:", "D")],
         *[(arguments, 2, usage, 0) for arguments in ([small, "--drive"], ["--verbose", small], ["-", small], [],
                                                       [small, small])],
+        # Short forms, unique abbreviations of the long options, options after PATH.
+        (["-j", "-f", small], 0, ['"file_list": [\n    {"extents": 1, "clusters": 1, "size": 1,'], 0),
+        (["--js", "--frag", small], 0, ['"completed": true', '"file_list": []'], 0),
+        (["-jf", small], 0, ['"file_list": [\n'], 0),
+        ([small, "--dr=e:", "--thr"], 0, ["Drive              E: (FAT12)"], 0.6),
+        (["-p", "1", disks["one"]], 0, ["Drive              V: (FAT12)\nTotal space        1457 KB"], 0),
+        (["-p1", "-j", disks["one"]], 0, ['"partition": {"number": 1, "start": 1048576, "size": 1474560'], 0),
+        (["--part=2", disks["two"]], 0, ["Files              12\n"], 0),
+        (["--list", disks["two"]], 0, ["MBR partition table\n", "     2        3145728        1474560  0x01 FAT12 "], 0),
+        (["-h"], 0, ["usage: vantrel-scan", "  -p, --partition=N ", "  -f, --files ", "unique prefix"], 0),
+        (["--he"], 0, ["  -V, --version "], 0),
+        (["-V"], 0, ["vantrel-scan (Vantrel) "], 0),
+        (["--vers"], 0, ["vantrel-scan (Vantrel) "], 0),
+        # Refused command lines, each with its message.
+        (["--f", small], 2, ["option '--f' is ambiguous; possibilities: '--files' '--fragmented'", *usage], 0),
+        (["-"], 2, ["vantrel-scan: cannot read a volume from standard input\n", *usage], 0),
+        (["-j", "--", "-"], 2, ["cannot read a volume from standard input", *usage], 0),
+        (["-x", small], 2, ["invalid option -- 'x'", *usage], 0),
+        ([small, "-p"], 2, ["option requires an argument -- 'p'", *usage], 0),
+        ([small, "--dri"], 2, ["option '--drive' requires an argument", *usage], 0),
+        (["--verbose", small], 2, ["unrecognized option '--verbose'", *usage], 0),
+        (["--json=yes", small], 2, ["option '--json' doesn't allow an argument", *usage], 0),
+        (["-p", "0", small], 2, ["invalid partition number '0'", *usage], 0),
+        # Partition tables: none to choose from, several, a missing entry, a damaged table.
+        (["-p", "1", small], 2, [f"{small}: no partition table: FAT12"], 0),
+        ([disks["two"]], 2, ["2 FAT partitions (1, 2); choose one with --partition N"], 0),
+        (["-p", "3", disks["one"]], 2, ["no partition 3 in its MBR partition table"], 0),
+        ([disks["cut"]], 2, ["damaged MBR partition table"], 0),
         ([os.path.join(WORK, "missing.img")], 2, [f"vantrel-scan: {WORK}/missing.img: No such file or directory"], 0),
         ([WORK], 2, [f"vantrel-scan: {WORK}: Is a directory"], 0),
         (["--map", folder, small], 2, [f"cannot write the map '{folder}': Is a directory"], 0),
@@ -132,14 +182,71 @@ def options():
         took = time.monotonic() - started
         check(done.returncode == status and all(t in done.stdout + done.stderr for t in texts) and took >= seconds,
               f"{' '.join(arguments)}: status {done.returncode} after {took:.1f} s:\n{done.stdout}{done.stderr}")
+        # Every error once more with --json: the same status and one JSON object (checked against the
+        # schema by run) that holds the error, or the report of an analysis that ended on an error.
+        if status != 0:
+            done = run(SCAN, "--json", *arguments, timeout=60)
+            member = "error" if status == 2 else "completed"
+            check(done.returncode == status and done.stdout.startswith("{") and member in json.loads(done.stdout),
+                  f"--json {' '.join(arguments)}: status {done.returncode}:\n{done.stdout}{done.stderr}")
+    write_errors(small, disks["one"])
     # On a terminal a progress line shows on the standard error.
     shown = run("script", "-qec", f"'{SCAN}' --throttle '{small}'", "/dev/null").stdout
     check(" files/s  V:\\" in shown, f"no progress line on a terminal: {shown!r}")
+
+
+def partition_disks(volume):
+    """MBR disks around the floppy `volume`: at 1 MiB ("one"), at 1 and 3 MiB ("two"), and at 1 MiB with
+    an entry that runs past the end of the disk ("cut")."""
+    def disk(name, entries, size):
+        mbr = bytearray(512)
+        for slot, (start, sectors) in enumerate(entries):
+            struct.pack_into("<B3sB3sII", mbr, 446 + 16 * slot, 0, b"\0\0\0", 0x01, b"\0\0\0", start, sectors)
+        mbr[510:512] = b"\x55\xaa"
+        image = bytearray(size)
+        image[:512] = mbr
+        for start, sectors in entries:
+            image[start * 512:start * 512 + len(volume)] = volume
+        path = os.path.join(WORK, name + ".disk")
+        with open(path, "wb") as out:
+            out.write(image[:size])
+        return path
+    sectors = len(volume) // 512
+    return {"one": disk("one", [(2048, sectors)], 2048 * 512 + len(volume)),
+            "two": disk("two", [(2048, sectors), (6144, sectors)], 10240 * 512),
+            "cut": disk("cut", [(2048, sectors * 2)], 2048 * 512 + len(volume))}
+
+
+def write_errors(small, disk):
+    """Output that cannot be written: a full disk, a closed pipe, on standard output or standard error."""
+    def scan(arguments, stdout, stderr=subprocess.PIPE):
+        done = subprocess.run([SCAN, *arguments], env=ENV, stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
+                              timeout=60)
+        return done.returncode, (done.stderr or b"").decode(errors="replace")
+    reading, closed = os.pipe()
+    os.close(reading)
+    with open("/dev/full", "wb") as full:
+        for arguments, out, err, status, said in [
+            (["--files", small], full, subprocess.PIPE, 1, "vantrel-scan: write error: No space left on device\n"),
+            (["--json", small], closed, subprocess.PIPE, 1, "vantrel-scan: write error: Broken pipe\n"),
+            (["--help"], full, subprocess.PIPE, 1, "vantrel-scan: write error: No space left on device\n"),
+            # A run that failed already keeps its status, and says both.
+            (["--json", "--bogus", small], full, subprocess.PIPE, 2, "unrecognized option '--bogus'"),
+            ([disk], subprocess.DEVNULL, full, 1, ""),   # the partition chosen is named on standard error
+            ([disk], subprocess.DEVNULL, subprocess.PIPE, 0, "analysing partition 1, the only FAT partition"),
+        ]:
+            got, text = scan(arguments, out, err)
+            lines = [line for line in text.splitlines() if "write error" in line]
+            check(got == status and said in text and len(lines) == (1 if out in (full, closed) else 0),
+                  f"{' '.join(arguments)} with {out} {err}: status {got}, said {text!r}")
+    os.close(closed)
 
 
 os.makedirs(WORK, exist_ok=True)
 for preset, seed in [("floppy", 21), ("small", 22), ("dense", 23), ("fat32", 24)]:
     extents(preset, seed)
 options()
-print(f"check_scan: {results.count(True)} passed, {results.count(False)} failed")
+check(len(validated) >= 20, f"only {len(validated)} JSON objects validated")
+print(f"check_scan: {results.count(True)} passed, {results.count(False)} failed, "
+      f"{len(validated)} JSON objects valid against the schema")
 sys.exit(0 if all(results) else 1)
