@@ -61,12 +61,6 @@ Fault Failed(const char *kind, const std::string &message, bool shown = false)
 
 }  // namespace
 
-Run::~Run()
-{
-    if (mapFile_ != nullptr)
-        fclose(mapFile_);
-}
-
 int Run::Execute()
 {
     Fault fault = OpenMap();
@@ -286,8 +280,8 @@ Fault Run::Analyse()
     if (!KivNTInitialize() || !GetDiskStats() || !StartDirScanThread()) {
         if (!diagnosis_.empty())
             return Failed("volume", diagnosis_, true);
-        return Failed("volume", "the analysis cannot read the volume: " +
-                                    (analysis.messages.empty() ? std::string("no reason given") : analysis.messages.back()));
+        const std::string reason = analysis.messages.empty() ? "no reason given" : analysis.messages.back();
+        return Failed("volume", "the analysis cannot read the volume: " + reason);
     }
     StartProgress();
     WaitForEnd();

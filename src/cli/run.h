@@ -27,7 +27,6 @@ struct Fault {
 class Run {
 public:
     explicit Run(const Options &options) : options_(options), path_(options.path) {}
-    ~Run();
     Run(const Run &) = delete;
     Run &operator=(const Run &) = delete;
 
@@ -65,6 +64,6 @@ private:
     bool haveChosen_ = false;
     FoundPartition chosen_;
     std::string diagnosis_;       // what a volume the analysis refuses holds
-    FILE *mapFile_ = nullptr;     // --map FILE, open from the start
+    FILE *mapFile_ = nullptr;     // --map FILE, open from the start until drawn or dropped
     const VolumeMap *map_ = nullptr;   // the finished map
 };
