@@ -72,6 +72,10 @@ def extents(preset, seed):
     if not check(done.returncode == 0 and not done.stderr, f"{name}: status {done.returncode}, {done.stderr}"):
         return
     report = json.loads(done.stdout)
+    # The schema holds the report to its members: one missing, one unknown or a string for a number fails.
+    for spoilt in [{k: v for k, v in report.items() if k != "free_bytes"}, dict(report, extra=1),
+                   dict(report, files=str(report["files"]))]:
+        check(not SCHEMA.is_valid(spoilt), f"{name}: the schema takes a spoilt report")
     listed = report["file_list"]
     mtools = chains(path, ["::/" + f["path"][3:].replace("\\", "/") for f in listed])
     for f in listed:

@@ -1,7 +1,7 @@
 // Files and raw volumes on the host: the handle table, CreateFileA over
 // open(2) with drive letters mapped by DefineDosDeviceA or, to a byte range of
-// a file (a partition of a disk image), by MapDriveRange and MapDriveToFile
-// (a file the program has open already); sequential ReadFile,
+// a file the program has open already (a partition of a disk image), by
+// MapDriveToFile; sequential ReadFile,
 // GetFileSize, positioned NtReadFile over pread(2), read-ahead hints, and the
 // injected read statuses.
 #include "handles.h"
@@ -50,12 +50,13 @@ thread_local unsigned nextRecentLookup = 0;
 
 // ---- Files -----------------------------------------------------------------
 
-// What a drive letter opens: `length` bytes of the file at `path` from byte
-// `offset`; a drive seen through it begins at that byte and ends after the
-// last one, whatever the file holds beyond. A drive mapped to an open file
-// holds its own duplicate of the descriptor (`fd`), and every open of the
-// drive duplicates that one, so the file is opened only once however often
-// the drive is.
+// What a drive letter opens: the file at `path` (DefineDosDeviceA), or
+// `length` bytes from byte `offset` of a file the program has open
+// (MapDriveToFile); a drive seen through it begins at that byte and ends
+// after the last one, whatever the file holds beyond. A drive mapped to an
+// open file holds its own duplicate of the descriptor (`fd`), and every open
+// of the drive duplicates that one, so the file is opened only once however
+// often the drive is.
 struct DriveTarget {
     std::string path;
     ULONGLONG offset;
@@ -245,18 +246,6 @@ BOOL CloseHandle(HANDLE hObject)
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    return TRUE;
-}
-
-BOOL MapDriveRange(char letter, const char *path, ULONGLONG offset, ULONGLONG length)
-{
-    const char drive = DriveLetterOf(letter);
-    if (!drive || !path || !*path || offset > kWholeFile - length) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    std::lock_guard<std::mutex> hold(lockDrives);
-    SetDrive(drive, DriveTarget{path, offset, length});
     return TRUE;
 }
 
