@@ -77,7 +77,8 @@ void JsonWriter::String(const std::string &utf8)
 
 void JsonWriter::Cp437(const char *text)
 {
-    String(Cp437ToUtf8(text));
+    Separate();
+    fputs(JsonString(text).c_str(), out_);
 }
 
 void JsonWriter::Number(unsigned long long value)

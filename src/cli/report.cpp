@@ -15,7 +15,8 @@
 
 namespace {
 
-// Members of every JSON document; version 1 is the first with the member.
+// The version of the JSON documents' members (docs/vantrel-scan.schema.json),
+// the first member of each.
 const unsigned kSchemaVersion = 1;
 
 ULONGLONG AllocatedPercent()
