@@ -201,8 +201,9 @@ TEST(Boxes, LeaveTheSharedMutexAndTheLastErrorAsTheyWere)
     const HANDLE saved = hMutex;
     hMutex = CreateMutexA(NULL, FALSE, NULL);
     for (const bool held : {true, false}) {
-        if (held)
+        if (held) {
             ASSERT_EQ(WaitForSingleObject(hMutex, 0), (DWORD)WAIT_OBJECT_0);
+        }
         ClearMessages();
         SetLastError(1234);
         ErrorBox("ERROR - Test - Box");
