@@ -11,11 +11,10 @@
 #include "app/kivifat.h"
 #include "app/mainwnd.h"
 #include "display/dib.h"
+#include "display/panel.h"
 #include "engine/scan.h"
 #include "resource.h"
 #include "volume/volume.h"
-
-bool ScanActive;
 
 namespace {
 
@@ -57,6 +56,9 @@ bool StartAnalysis(HWND hDlg)
     if (IntroScreen && !ShowResultsBackground())
         return false;
     ResetStats();
+    // Nothing of the previous drive stays on the panel, whether this start
+    // goes through or not.
+    ClearPanel();
     if (!OpenVolume()) {
         ErrorBox("ERROR - KivDialogProc - IDC_START - OpenVolume");
         return false;
@@ -79,19 +81,15 @@ INT_PTR OnStart(HWND hDlg)
         StartBusy = false;
         return 0;
     }
-    if (SetTimer(hWndMain, 1, 200, NULL) != 0)
+    if (StartRefresh())
         Running = ANALYSIS_RUNNING;
     else
         ErrorBox("ERROR - KivDialogProc - IDC_START - SetTimer");
-    // The scan may already have ended inside that message box; the end
-    // command has then set the menu for the next start.
-    if (ScanActive) {
-        EnableMenuItem(hMenu, KIV_START, MF_BYCOMMAND | MF_GRAYED);
-        EnableMenuItem(hMenu, KIV_PAUSE, MF_BYCOMMAND | MF_ENABLED);
-    }
-    EndDialog(hDlg, 0);
-    if (DialogBoxParamA(hInst, "Instruc", hWndMain, Instruc, 0) == -1)
-        ErrorBox("ERROR - KivDialogProc - IDC_START - DialogBox");
+    // The scan may already have ended inside that message box; the menu then
+    // shows the end command's stopped state.
+    ShowAnalysisState();
+    CloseDialog(hDlg, 0);
+    RunDialog("Instruc", Instruc, "ERROR - KivDialogProc - IDC_START - DialogBox");
     UpdateWindow(hWndMain);
     return 1;
 }
@@ -136,8 +134,11 @@ INT_PTR CALLBACK KivDialogProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM)
         switch (LOWORD(wParam)) {
         case IDC_START:
             return OnStart(hDlg);
+        case IDC_DRIVELIST:
+            // A double click on a drive's line starts it, as Start does.
+            return HIWORD(wParam) == LBN_DBLCLK ? OnStart(hDlg) : 0;
         case IDCANCEL:
-            EndDialog(hDlg, 0);
+            CloseDialog(hDlg, 0);
             return 1;
         }
         return 0;

@@ -4,10 +4,6 @@
 
 #include "platform/win32.h"
 
-// True from the start of a scan thread until its KIV_END has been handled:
-// no new analysis may start meanwhile, whatever Running says.
-extern bool ScanActive;
-
 // Adds a line to the dialog's drive list for every fixed drive from C to Z
 // whose file system is exactly "FAT" and that no window of class
 // <prefix><file system> titled <class><letter>: hides.

@@ -6,6 +6,7 @@
 #include "app/infodlg.h"
 
 #include "app/kivifat.h"
+#include "app/mainwnd.h"
 #include "display/dib.h"
 
 bool PromoScreen;
@@ -31,13 +32,19 @@ PictureDialog instrucDialog = {"Instruc.Bmp", &hInstruc, &hPalInstruc,
 PictureDialog promoDialog = {"Promo.Bmp", &hPromo, &hPalPromo, "ERROR - Promo - WM_PAINT - GlobalLock", true,
                              false};
 
+// OK, Enter and Escape (the cancel command) close the information dialogs.
+bool IsCloseCommand(WPARAM wParam)
+{
+    return LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL;
+}
+
 INT_PTR OnInit(PictureDialog &dialog, HWND hDlg)
 {
     // Only one dialog of a kind holds the picture and palette variables: a
     // second one (a promotion at the end of an analysis while one whose
     // initialisation stopped early is open) closes at once.
     if (dialog.open) {
-        EndDialog(hDlg, 1);
+        CloseDialog(hDlg, 1);
         return FALSE;
     }
     dialog.open = true;
@@ -85,7 +92,7 @@ void OnPaint(PictureDialog &dialog, HWND hDlg)
 
 void OnClose(PictureDialog &dialog, HWND hDlg)
 {
-    EndDialog(hDlg, 1);
+    CloseDialog(hDlg, 1);
     if (*dialog.picture != NULL)
         GlobalFree(*dialog.picture);
     if (*dialog.palette != NULL)
@@ -106,7 +113,7 @@ INT_PTR PictureDialogProc(PictureDialog &dialog, HWND hDlg, UINT message, WPARAM
         OnPaint(dialog, hDlg);
         return FALSE;
     case WM_COMMAND:
-        if (LOWORD(wParam) != IDOK)
+        if (!IsCloseCommand(wParam))
             return FALSE;
         OnClose(dialog, hDlg);
         return TRUE;
@@ -125,12 +132,12 @@ INT_PTR CALLBACK About(HWND hDlg, UINT message, WPARAM wParam, LPARAM)
     case WM_INITDIALOG:
         return TRUE;
     case WM_COMMAND:
-        if (LOWORD(wParam) != IDOK)
+        if (!IsCloseCommand(wParam))
             return FALSE;
-        EndDialog(hDlg, 1);
+        CloseDialog(hDlg, 1);
         return TRUE;
     case WM_CLOSE:
-        EndDialog(hDlg, 1);
+        CloseDialog(hDlg, 1);
         return TRUE;
     }
     return FALSE;

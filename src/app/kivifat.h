@@ -24,12 +24,19 @@ extern HANDLE hMutex;            // MutexForCommonData
 extern HWND hWndMain;
 extern BOOL IntroScreen;
 
+// How long a thread waits for MutexForCommonData before it gives up (ms).
+#define MUTEX_WAIT 30000
+
 // Shows `format` with the last system error code in place of its one %ld, in a
 // box captioned KivIFat with no owner; returns when the user has closed it.
 // Safe on any thread: it formats into a buffer of its own call.
 void ErrorHandling(LPCSTR format);
 
-// Shows a message without an error code in the same kind of box.
+// Shows a message without an error code in the same kind of box. The box
+// comes to the foreground above every window. A thread that holds
+// MutexForCommonData (the scan thread) gives it up while its box is open and
+// takes it back after, so that the window never waits on a box the user has
+// not answered yet.
 void ErrorBox(LPCSTR text);
 
 // Posted by the scan thread to the main window when an analysis has ended.

@@ -55,9 +55,14 @@ bool ShowMainPicture(LPCSTR file)
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR, int nCmdShow)
 {
-    // A second copy neither starts nor wakes the first.
-    if (FindWindowA(szClassName, szTitle) != NULL)
+    // A second copy does not start: it brings the running window forward
+    // (its open dialog, if it shows one), restored if it was minimised.
+    if (HWND running = FindWindowA(szClassName, szTitle)) {
+        if (IsIconic(running))
+            ShowWindow(running, SW_RESTORE);
+        SetForegroundWindow(GetLastActivePopup(running));
         return 0;
+    }
     if (hPrevInstance == NULL && !InitApplication(hInstance))
         return 0;
     if (!InitInstance(hInstance, nCmdShow))

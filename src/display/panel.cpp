@@ -12,6 +12,11 @@
 
 namespace {
 
+// True once UpdateDiskStats has drawn the disk statistics of the drive being
+// analysed; false from the start of an analysis until then, so that a repaint
+// never shows one drive's values beside another drive's letter.
+bool DiskStatsShown;
+
 const COLORREF ValueColour = RGB(0, 0, 0x60);
 const COLORREF CurrentFileColour = RGB(0, 0, 0xBE);
 const COLORREF FieldGround = RGB(0xC0, 0xC0, 0xC0);
@@ -29,15 +34,30 @@ void DrawNumber(HDC hdc, int y, ULONGLONG value)
     TextOutA(hdc, 234, y, cString, NumberField(cString, value));
 }
 
+// The drive, and its disk statistics once they are its own.
+void DrawDiskStats(HDC hdc)
+{
+    SetTextAttributes(hdc);
+    TextOutA(hdc, 318, 47, cDrive, lstrlenA(cDrive));
+    if (!DiskStatsShown)
+        return;
+    DrawNumber(hdc, 106, TotalSpace / 1000);
+    DrawNumber(hdc, 126, FreeSpace);
+    DrawNumber(hdc, 146, ClusterSize);
+}
+
 }  // namespace
 
 void UpdateDiskStats(HDC hdc)
 {
-    SetTextAttributes(hdc);
-    TextOutA(hdc, 318, 47, cDrive, lstrlenA(cDrive));
-    DrawNumber(hdc, 106, TotalSpace / 1000);
-    DrawNumber(hdc, 126, FreeSpace);
-    DrawNumber(hdc, 146, ClusterSize);
+    DiskStatsShown = true;
+    DrawDiskStats(hdc);
+}
+
+void ClearPanel()
+{
+    DiskStatsShown = false;
+    RedrawWindow(hWndMain, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
 }
 
 void UpdateFileStats(HDC hdc)
@@ -80,7 +100,7 @@ void DisplayFile(HDC hdc, LPCSTR text, int x, int y)
 
 void KivNT()
 {
-    const DWORD wait = WaitForSingleObject(hMutex, 30000);
+    const DWORD wait = WaitForSingleObject(hMutex, MUTEX_WAIT);
     if (wait != WAIT_OBJECT_0) {
         ErrorHandling("Error number %ld occured during QXfat - KivNT - WaitForSingleObject.");
         // An abandoned mutex is ours now; keeping it would stall every later scan.
@@ -120,7 +140,7 @@ void PaintClient(HWND hwnd)
     }
     if (!IntroScreen) {
         SetAllChanged();
-        UpdateDiskStats(ps.hdc);
+        DrawDiskStats(ps.hdc);
         UpdateFileStats(ps.hdc);
     }
     EndPaint(hwnd, &ps);

@@ -8,6 +8,11 @@
 // measured file); flagged values only when their change flag is set.
 void UpdateFileStats(HDC hdc);
 
+// Starts the panel of a new analysis: repaints the window at once with
+// cDrive alone, its disk statistics left out until UpdateDiskStats draws them
+// and the scan statistics until the scan measures a file.
+void ClearPanel();
+
 // Draws `text` in a 41-character field at (x, y).
 void DisplayFile(HDC hdc, LPCSTR text, int x, int y);
 

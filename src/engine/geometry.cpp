@@ -137,7 +137,7 @@ HGLOBAL ReadSectors(DWORD first, DWORD count)
     const NTSTATUS status = ReadVolume((ULONGLONG)first * SECTOR_SIZE, (ULONG)bytes, data);
     if (status != 0) {
         wsprintfA(cString, "Error number 0x%0X occured during ReadSectors - NtReadFile.", status);
-        MessageBoxA(NULL, cString, szAppName, MB_OK);
+        ErrorBox(cString);
         GlobalFree(block);
         return NULL;
     }
@@ -167,7 +167,7 @@ bool GetCluster(DWORD cluster, DWORD first, DWORD count, BYTE *clusterData)
     memset(clusterData, 0, BytesPerCluster);
     char cMessage[96];
     wsprintfA(cMessage, "Error number 0x%0X occured during GetCluster - NtReadFile", status);
-    MessageBoxA(NULL, cMessage, szAppName, MB_OK);
+    ErrorBox(cMessage);
     return false;
 }
 

@@ -35,8 +35,6 @@ FILEMEASURED FileMeasured;
 
 namespace {
 
-#define MUTEX_WAIT 30000
-
 // How the files of one directory ended.
 enum FilesResult { FILES_DONE, FILES_FAILED, FILES_ENDED };
 

@@ -24,30 +24,44 @@ namespace {
 // which says what each checks) runs in order; a step that cannot go on ends it.
 // start [-PICTURE...]: in a folder without those pictures; dialog [about|blank|PICTURE]: a new dialog;
 // go: two Starts at once, as a double click sends them (the second must start nothing); go1: one Start;
+// dblclick: two double clicks on the selected drive's line at once (one start);
 // panel LETTER: the finished panel, every value; exit LETTER|0|-: what Quellix is told (-: no Quellix window).
 const struct Scenario {
     const char *name;
     bool drives;  // maps the drives first
     std::vector<const char *> steps;
 } kScenarios[] = {
-    {"window", false, {"start", "main", "second-copy", "menu Egg", "post about", "dialog about", "escape",
-        "close ok", "post about", "dialog about", "close enter", "post about", "dialog about", "close box",
-        "post instruc", "dialog Instruc.Bmp", "palettes 2", "escape", "close box", "palettes 1", "post order",
-        "dialog Promo.Bmp", "escape", "close ok", "rounds 12", "main", "closebox"}},
+    // Escape closes every information dialog; dialogs stay on the screen when
+    // the main window sits low or is minimised; a second copy brings the
+    // minimised window back.
+    {"window", false, {"start", "main", "menu Egg", "post about", "dialog about", "close escape", "post about",
+        "dialog about", "close ok", "post about", "dialog about", "close enter", "post about", "dialog about",
+        "close box", "post instruc", "dialog Instruc.Bmp", "palettes 2", "close escape", "palettes 1", "low",
+        "post order", "dialog Promo.Bmp", "close escape", "post about", "dialog about", "close ok", "home", "minimize",
+        "post instruc", "dialog Instruc.Bmp", "close ok", "second-copy", "rounds 12", "main", "closebox"}},
     {"no-intro", false, {"no-window -IntroFat.BMP"}},
-    {"no-instruc", false, {"start -Instruc.Bmp", "palettes 1", "post instruc", "dialog blank", "escape",
-        "close box", "main", "post order", "dialog Promo.Bmp", "close ok", "palettes 1", "exit -"}},
-    {"drive-list", true, {"hide", "start", "snap", "pick", "list DEI", "pick E", "cancel", "same", "unhide",
-        "pick", "list DEHI", "cancel", "exit 0"}},
+    {"no-instruc", false, {"start -Instruc.Bmp", "palettes 1", "post instruc", "dialog blank", "close escape",
+        "main", "post order", "dialog Promo.Bmp", "close ok", "palettes 1", "exit -"}},
+    {"drive-list", true, {"hide", "start", "snap", "pick", "list DEIJK", "pick E", "cancel", "same", "unhide",
+        "pick", "list DEHIJK", "cancel", "exit 0"}},
+    // Then a read error during the walk of a drive cut short: its box comes to
+    // the front, the window answers while it is open, and no other box follows.
     {"analysis", true, {"start", "pick D", "go", "dialog Instruc.Bmp", "close ok", "no-pick", "running D",
         "menu gEg", "post pause", "menu ggE", "frozen", "post continue", "changing", "dialog Promo.Bmp",
-        "dialogs 1", "close ok", "dialogs 0", "panel D", "menu Egg", "repaint", "panel D", "exit D"}},
+        "dialogs 1", "close ok", "dialogs 0", "panel D", "menu Egg", "repaint", "panel D", "pick J", "go", "dialog",
+        "close ok", "scan-box Error number 0xC0000011 occured during GetCluster - NtReadFile", "answers", "front",
+        "dialog Promo.Bmp", "close ok", "dialogs 0", "exit J"}},
     // The promotion dialog opened during the first analysis: none at its end.
     // In the second both dialogs are open at the end; its values start from zero.
+    // A third, started by a double click, measures no file: it ends while its
+    // instructions are open, the promotion then belongs to them, and its panel
+    // shows the disk alone. Then a start that fails leaves the drive's letter alone.
     {"two-analyses", true, {"start", "pick D", "go", "dialog Instruc.Bmp", "close ok", "post order",
         "dialog Promo.Bmp", "aside", "panel D", "dialogs 1", "close enter", "dialogs 0", "palettes 1",
         "pick E", "go", "dialog", "dialog Promo.Bmp", "dialogs 2", "palettes 3", "close ok", "palettes 2",
-        "close enter", "palettes 1", "panel E", "exit E"}},
+        "close enter", "palettes 1", "panel E", "pick K", "dblclick", "dialog Instruc.Bmp", "dialog Promo.Bmp",
+        "owned", "close ok", "enabled 0", "no-pick", "close ok", "enabled 1", "panel K", "pick I", "damage boot",
+        "go", "box ERROR - KivNTInitialize", "stays", "cancel", "repair", "repaint", "bare I", "exit I"}},
     // Without KivNT.bmp a first Start is given up silently; starts that fail
     // leave the drive dialog open; another drive then runs, and each picture
     // dialog says it finds no main picture for its palette.
@@ -70,6 +84,8 @@ std::string app, out, scenario, original;  // original: the bad drive's image be
 
 PROCESS_INFORMATION proc;
 HWND mainWindow, driveDialog, quellix;
+RECT home;    // where the main window stood before "low"
+HWND scanBox;  // the scan thread's box, while it is open
 std::vector<HWND> open, lookups;  // open: its dialogs titled Vantrel or About Vantrel, oldest first
 std::vector<std::pair<WPARAM, LPARAM>> notices;  // commands the Quellix control window got
 LRESULT pickedLine = -1;
@@ -209,14 +225,36 @@ bool ShowsCurrentFile(const Image &capture, const Drive &drive)
     return false;
 }
 
-// The finished panel, pixel for pixel, against its fields drawn here.
-void Panel(const Drive &drive)
+// Pixels of a capture of the main window unlike the results background,
+// outside the given fields (x, y, name, text).
+long BackgroundDifferences(const Image &capture, const std::vector<std::vector<std::string>> &fields)
 {
-    std::vector<std::vector<std::string>> fields;  // x, y, name, text
-    std::copy_if(drive.expect.begin(), drive.expect.end(), std::back_inserter(fields),
-                 [](const std::vector<std::string> &e) { return e.size() == 5 && e[0] == "panel"; });
+    const Image background = BitmapFile(AppFile("KivNT.bmp"));
+    std::vector<RECT> drawn;
+    for (const std::vector<std::string> &f : fields) {
+        const Image text = TextImage(f[4], kValue, kGround);
+        drawn.push_back({stoi(f[1]), stoi(f[2]), stoi(f[1]) + text.width, stoi(f[2]) + text.height});
+    }
+    long differ = background.pixels.empty() || capture.pixels.empty();
+    for (int y = 0; y < std::min(capture.height, background.height); ++y)
+        for (int x = 0; x < std::min(capture.width, background.width); ++x) {
+            const POINT at = {x, y};
+            differ += capture.At(x, y) != background.At(x, y) &&
+                      std::none_of(drawn.begin(), drawn.end(), [&](const RECT &r) { return PtInRect(&r, at); });
+        }
+    return differ;
+}
+
+// The finished panel, pixel for pixel, against its fields drawn here. A
+// panel of the disk alone (an analysis that measured no file, or a drive
+// whose start failed: its letter alone) shows nothing but the background
+// besides its fields.
+void Panel(const std::vector<std::vector<std::string>> &fields, char letter)
+{
     std::vector<long> differ(fields.size());
+    long elsewhere = 0;
     Image capture;
+    const bool whole = fields.size() < 17;
     const bool same = WaitUntil([&] {
         long all = 0;
         capture = Capture(mainWindow);
@@ -225,13 +263,46 @@ void Panel(const Drive &drive)
             const Image text = TextImage(fields[i][4], ink, kGround);
             all += differ[i] = Differences(capture, stoi(fields[i][1]), stoi(fields[i][2]), text);
         }
-        return all == 0;
+        elsewhere = whole ? BackgroundDifferences(capture, fields) : 0;
+        return all + elsewhere == 0;
     }, 20000, 100);
-    Check(same && fields.size() == 17, "the panel shows the values of %c: pixel for pixel (%s)", drive.letter,
+    Check(same && (fields.size() == 17 || fields.size() == 4 || fields.size() == 1),
+          "the panel shows the values of %c: pixel for pixel%s (%s)", letter, whole ? ", nothing else" : "",
           Shot(capture, "panel" + (++panels > 1 ? "-" + std::to_string(panels) : "")).c_str());
     for (size_t i = 0; i < fields.size(); ++i)
         if (differ[i])
             printf("          %-17s \"%s\": %ld pixels off\n", fields[i][3].c_str(), fields[i][4].c_str(), differ[i]);
+    if (elsewhere)
+        printf("          %ld pixels elsewhere unlike the background\n", elsewhere);
+}
+
+void Panel(const Drive &drive)
+{
+    std::vector<std::vector<std::string>> fields;  // x, y, name, text
+    std::copy_if(drive.expect.begin(), drive.expect.end(), std::back_inserter(fields),
+                 [](const std::vector<std::string> &e) { return e.size() == 5 && e[0] == "panel"; });
+    Panel(fields, drive.letter);
+}
+
+// Whether a window lies wholly within the screen's work area.
+bool OnScreen(HWND window)
+{
+    RECT area = {}, r = {}, common = {};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    GetWindowRect(window, &r);
+    return IntersectRect(&common, &area, &r) && EqualRect(&common, &r);
+}
+
+// The first visible window of the program in the stacking order.
+HWND Topmost()
+{
+    for (HWND w = GetTopWindow(nullptr); w; w = GetWindow(w, GW_HWNDNEXT)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(w, &owner);
+        if (owner == proc.dwProcessId && IsWindowVisible(w))
+            return w;
+    }
+    return nullptr;
 }
 
 LRESULT CALLBACK QuellixProc(HWND window, UINT message, WPARAM w, LPARAM l)
@@ -291,6 +362,9 @@ bool Step(const std::string &verb, const std::string &arg)
         const long code = Launch("", second) ? Ends(second, 0, "KivIFat", &most) : -1;
         Check(code == 0 && most == 1 && WaitForSingleObject(proc.hProcess, 0) == WAIT_TIMEOUT,
               "a second copy ends by itself with code 0 (%ld), one window (%d), the first runs on", code, most);
+        const bool restored = WaitUntil([] { return !IsIconic(mainWindow); }, 2000);
+        Check(restored && GetForegroundWindow() == mainWindow, "it brings the first window forward (%s, %s)",
+              restored ? "restored" : "still minimised", GetForegroundWindow() == mainWindow ? "in front" : "behind");
     } else if (verb == "menu") {
         const std::string states = MenuStates(mainWindow, pid, Dos(out + "/" + scenario + "-menu-" + arg + ".png"));
         Check(states == arg + "EEEE", "menu Select Disk, Pause, Continue, Reading the results, Order, About, Exit: "
@@ -306,6 +380,7 @@ bool Step(const std::string &verb, const std::string &arg)
             Check(Closed(driveDialog, 0), "the drive dialog has closed");
         driveDialog = nullptr;
         const SIZE size = Size(dialog);
+        Check(OnScreen(dialog), "it lies within the screen's work area");
         const Image picture = BitmapFile(AppFile(arg == "blank" ? "Instruc.Bmp" : arg));
         const std::string title = Text(GetDlgItem(dialog, IDC_ABOUT_TITLE));
         if (arg == "about")
@@ -322,9 +397,6 @@ bool Step(const std::string &verb, const std::string &arg)
                   size.cx, size.cy);
             ShowsPicture(dialog, arg.c_str());
         }
-    } else if (verb == "escape") {
-        Key(open.back(), VK_ESCAPE);
-        Check(!Closed(open.back(), 400), "Escape leaves it open");
     } else if (verb == "close") {
         HWND dialog = open.back();
         open.pop_back();
@@ -332,9 +404,14 @@ bool Step(const std::string &verb, const std::string &arg)
             PostMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
         else if (arg == "enter")
             Key(dialog, VK_RETURN);
+        else if (arg == "escape")
+            Key(dialog, VK_ESCAPE);
         else
             PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-        return Check(Closed(dialog, 5000), "%s closes it", arg.c_str());
+        if (Check(Closed(dialog, 5000), "%s closes it", arg.c_str()))
+            return true;
+        PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);  // so that the scenario can go on
+        return Closed(dialog, 5000);
     } else if (verb == "dialogs") {
         Pump(1000);
         const size_t shown = Windows(pid, "#32770", "Vantrel").size();
@@ -374,8 +451,13 @@ bool Step(const std::string &verb, const std::string &arg)
         if (!driveDialog) {
             PostMessageA(mainWindow, WM_COMMAND, KIV_START, 0);
             driveDialog = NewDialog("Open Volume", verb == "pick" ? 10000 : 500);
+            if (verb == "no-pick" && driveDialog) {
+                Check(false, "Select Disk opens nothing while an analysis runs or a dialog is open");
+                PostMessageA(GetDlgItem(driveDialog, IDCANCEL), BM_CLICK, 0, 0);  // so that the scenario can go on
+                return Closed(driveDialog, 5000) && !(driveDialog = nullptr);
+            }
             if (verb == "no-pick")
-                return Check(!driveDialog, "Select Disk does nothing while an analysis runs");
+                return Check(true, "Select Disk opens nothing while an analysis runs or a dialog is open");
             if (!Check(driveDialog != nullptr, "Select Disk opens the dialog Open Volume"))
                 return false;
         }
@@ -466,6 +548,60 @@ bool Step(const std::string &verb, const std::string &arg)
         Check(WaitUntil([] { return Capture(mainWindow) == snap; }, 3000, 50), "the window looks as before");
     } else if (verb == "panel") {
         Panel(*drive);
+    } else if (verb == "bare") {  // the letter alone: a start of it failed
+        Panel({{"panel", "318", "47", "drive", arg + ":"}}, arg[0]);
+    } else if (verb == "low" || verb == "home") {  // the main window near the bottom of the screen, or back
+        RECT area = {};
+        SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+        if (verb == "low")
+            GetWindowRect(mainWindow, &home);
+        const int y = verb == "low" ? area.bottom - 60 : home.top;
+        SetWindowPos(mainWindow, nullptr, home.left, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        RECT r = {};
+        Check(WaitUntil([&] { return GetWindowRect(mainWindow, &r) && r.top == y; }, 2000), "the main window is "
+              "moved to y %d", y);
+    } else if (verb == "minimize") {
+        PostMessageA(mainWindow, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+        Check(WaitUntil([] { return IsIconic(mainWindow) != FALSE; }, 3000), "the main window is minimised");
+    } else if (verb == "dblclick") {
+        for (int n = 0; n < 2; ++n)  // two at once: the second must start nothing
+            PostMessageA(driveDialog, WM_COMMAND, MAKEWPARAM(IDC_DRIVELIST, LBN_DBLCLK),
+                         LPARAM(GetDlgItem(driveDialog, IDC_DRIVELIST)));
+    } else if (verb == "owned") {  // the newest dialog belongs to the one before it
+        HWND owner = GetWindow(open.back(), GW_OWNER);
+        Check(open.size() >= 2 && owner == open[open.size() - 2] && !IsWindowEnabled(mainWindow),
+              "the new dialog is owned by the one open before it, the main window disabled");
+    } else if (verb == "enabled") {
+        Pump(500);
+        Check(bool(IsWindowEnabled(mainWindow)) == (arg == "1"), "the main window is %s",
+              arg == "1" ? "enabled" : "disabled while a dialog is open");
+    } else if (verb == "scan-box") {  // a box of the scan thread, left open
+        scanBox = NewDialog("KivIFat", 60000);
+        const std::string text = Text(GetDlgItem(scanBox, 0xFFFF));
+        return Check(scanBox && text == arg, "the message \"%s\" shows (\"%s\")", arg.c_str(), text.c_str());
+    } else if (verb == "answers") {  // while the box is open
+        DWORD slowest = 0;
+        bool answers = true;
+        for (int n = 0; n < 10 && answers; ++n) {  // 2 s: ten refresh ticks
+            const DWORD begin = GetTickCount();
+            answers = SendMessageTimeoutA(mainWindow, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, nullptr) != 0;
+            slowest = std::max(slowest, GetTickCount() - begin);
+            Pump(200);
+        }
+        Check(answers && slowest < 500, "meanwhile the main window answers at once (slowest %lu ms)",
+              (unsigned long)slowest);
+    } else if (verb == "front") {  // the user clicks the main window; then OK closes the box
+        SetForegroundWindow(mainWindow);
+        Pump(300);
+        HWND top = Topmost();
+        char cls[64] = "";
+        GetClassNameA(top, cls, sizeof cls);
+        Check(top == scanBox, "the box stays in front of every window of the program (%s \"%s\", box ex-style %lx)",
+              cls, Text(top).c_str(), GetWindowLongA(scanBox, GWL_EXSTYLE));
+        PostMessageA(GetDlgItem(scanBox, IDOK), BM_CLICK, 0, 0);
+        Check(Closed(scanBox, 5000), "OK closes it");
+        HWND other = NewDialog("KivIFat", 1500);
+        Check(!other, "no other message follows (\"%s\")", other ? Text(GetDlgItem(other, 0xFFFF)).c_str() : "");
     } else if (verb == "repaint") {  // then two messages sent: the second is handled only after the paint
         bool done = RedrawWindow(mainWindow, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE);
         for (int n = 0; n < 2; ++n)

@@ -20,7 +20,7 @@ fi
 drives=$work/drives
 python3 "$here/make-drives.py" --scan "$scan" --out "$drives"
 cp "$drives/i/bad.pristine" "$drives/i/bad.img"
-images=("$drives"/[defgh]/*.img "$drives/i/bad.pristine")
+images=("$drives"/[defghjk]/*.img "$drives/i/bad.pristine")
 before=$(sha256sum "${images[@]}")
 status=0
 # Wine notes that Z: (the host's root) has no FAT label whenever the drive list is filled.

@@ -1,13 +1,16 @@
 // What the display and the shell compute without drawing: pictures read from
-// files, the panel's field texts, the drive list's lines, the analyzer's texts.
+// files, the panel's field texts, the drive list's lines, the analyzer's texts,
+// and what an error box does to the shared mutex.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "app/driveline.h"
+#include "app/kivifat.h"
 #include "cli/text.h"
 #include "display/bmpfile.h"
 #include "display/fields.h"
@@ -187,6 +190,35 @@ TEST(Text, MapsCodePage437ToUtf8AndQuotesJson)
     };
     for (const auto &test : cases)
         EXPECT_TRUE(Cp437ToUtf8(test.fat) == test.utf8 && JsonString(test.fat) == test.json) << test.fat;
+}
+
+// A box gives MutexForCommonData up while it is open (seen under Wine, where
+// the window refreshes meanwhile) and leaves it as it found it: a thread that
+// held it (the scan thread) holds it again, once, and one that did not still
+// does not. The caller's last error survives the box.
+TEST(Boxes, LeaveTheSharedMutexAndTheLastErrorAsTheyWere)
+{
+    const HANDLE saved = hMutex;
+    hMutex = CreateMutexA(NULL, FALSE, NULL);
+    for (const bool held : {true, false}) {
+        if (held) {
+            ASSERT_EQ(WaitForSingleObject(hMutex, 0), (DWORD)WAIT_OBJECT_0);
+        }
+        ClearMessages();
+        SetLastError(1234);
+        ErrorBox("ERROR - Test - Box");
+        EXPECT_EQ(GetLastError(), 1234u) << held;
+        EXPECT_TRUE(Shown({"ERROR - Test - Box"})) << held;
+        EXPECT_EQ(ReleaseMutex(hMutex) != FALSE, held) << held;
+        DWORD other = WAIT_FAILED;
+        std::thread([&other] {
+            if ((other = WaitForSingleObject(hMutex, 0)) == WAIT_OBJECT_0)
+                ReleaseMutex(hMutex);
+        }).join();
+        EXPECT_EQ(other, (DWORD)WAIT_OBJECT_0) << held;
+    }
+    CloseHandle(hMutex);
+    hMutex = saved;
 }
 
 }  // namespace
