@@ -8,8 +8,9 @@
 
 #define MAX_LEVELS 128
 #define DIR_NAME_SIZE 256
-// Longest directory path (drive included) that is entered: a file name of 12
-// characters and the terminator must still fit in the 260-byte file path.
+// Longest directory path (drive included) that the window enters: a file name
+// of 12 characters and the terminator must still fit in the 260-byte file
+// path. The analyzer's paths (KeepLongNames, engine/longpath.h) have no limit.
 #define MAX_DIR_PATH 247
 
 extern LONG Level;                                   // current level; -1 when done

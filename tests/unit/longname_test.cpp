@@ -1,0 +1,185 @@
+// Long names and the analyzer's paths: a table of long-name sequences, whole and broken, read from
+// images laid out byte by byte (across clusters and the walk's reads too); what the walk leaves
+// out, by reason; and a tree whose paths pass 260 bytes, walked whole by the analyzer only.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "engine/codepage.h"
+#include "engine/longpath.h"
+#include "engine/scan.h"
+#include "support/testplatform.h"
+
+namespace {
+
+std::vector<std::string> longPaths, shortPaths, windowPaths;
+
+void RecordPaths(const BYTE *, LPCSTR path, DWORD)
+{
+    longPaths.push_back(LongFilePath);
+    shortPaths.push_back(ShortFilePath);
+    windowPaths.push_back(path);
+}
+
+// The long paths of the files measured in `image`, with long names kept or not.
+std::vector<std::string> Walk(const FatImage &image, bool keep = true)
+{
+    KeepLongNames = keep;
+    FileMeasured = RecordPaths;
+    longPaths.clear();
+    shortPaths.clear();
+    windowPaths.clear();
+    EXPECT_TRUE(RunAnalysis(image) && WalkCompleted);
+    KeepLongNames = false;
+    ShortNameCodePage = 850;
+    return longPaths;
+}
+
+// Sets byte `offset` of the slot `k` slots before the entry at `at`.
+void Poke(FatImage &i, size_t at, unsigned k, unsigned offset, uint8_t value)
+{
+    i.bytes.at(at - 32 * k + offset) = value;
+}
+
+// Fills `count` slots from `at` with deleted entries, so that no end marker comes before them.
+void Deleted(FatImage &i, size_t at, unsigned count)
+{
+    for (unsigned slot = 0; slot < count; slot++)
+        i.Entry(at + 32 * slot, "\xE5", 0x20, 0, 0);
+}
+
+TEST(LongNames, AreReadWhenTheirSlotsHoldTogetherAndOtherwiseTheShortNameStands)
+{
+    const std::u16string name = u"A Long File Name With Spaces.txt";   // 3 slots
+    const std::string longest(255, 'n');
+    const std::string shortName = "/LONGNA~1.TXT";
+    const struct { const char *what; void (*lay)(FatImage &, size_t); std::vector<std::string> paths;
+                   DWORD codePage = 850; } cases[] = {
+        {"one slot", [](FatImage &i, size_t at) { i.LongName(at, u"Small.txt"); }, {"/Small.txt"}},
+        {"three slots", [](FatImage &i, size_t at) { i.LongName(at, u"A Long File Name With Spaces.txt"); },
+         {"/A Long File Name With Spaces.txt"}},
+        {"13 characters fill the slot: no terminator", [](FatImage &i, size_t at) { i.LongName(at, u"Thirteen char"); },
+         {"/Thirteen char"}},
+        {"255 characters in 20 slots", [](FatImage &i, size_t at) { i.LongName(at, std::u16string(255, u'n')); },
+         {"/" + longest}},
+        {"non-ASCII and a surrogate pair", [](FatImage &i, size_t at) { i.LongName(at, u"Gr\u00F6\u00DFe \U0001F600"); },
+         {"/Gr\xC3\xB6\xC3\x9F" "e \xF0\x9F\x98\x80"}},
+        {"21 slots", [](FatImage &i, size_t at) { i.LongName(at, std::u16string(261, u'n')); }, {shortName}},
+        {"wrong checksum", [](FatImage &i, size_t at) { i.LongName(at, u"A Long File Name With Spaces.txt");
+                                                        Poke(i, at, 2, 13, 0x55); }, {shortName}},
+        {"an ordinal missing", [](FatImage &i, size_t at) { i.LongName(at, u"A Long File Name With Spaces.txt");
+                                                            Poke(i, at, 3, 0, 0x44); }, {shortName}},
+        {"an ordinal repeated", [](FatImage &i, size_t at) { i.LongName(at, u"A Long File Name With Spaces.txt");
+                                                             Poke(i, at, 2, 0, 1); }, {shortName}},
+        {"ordinals out of order", [](FatImage &i, size_t at) { i.LongName(at, u"A Long File Name With Spaces.txt");
+                                                               Poke(i, at, 2, 0, 1), Poke(i, at, 1, 0, 2); }, {shortName}},
+        {"no slot flagged last", [](FatImage &i, size_t at) { i.LongName(at, u"A Long File Name With Spaces.txt");
+                                                             Poke(i, at, 3, 0, 3); }, {shortName}},
+        {"a deleted slot in between", [](FatImage &i, size_t at) { i.LongName(at, u"A Long File Name With Spaces.txt");
+                                                                  Poke(i, at, 2, 0, 0xE5); }, {shortName}},
+        {"orphan slots, another entry in between", [](FatImage &i, size_t at) {
+             i.LongName(at, u"Orphan.txt", {at - 64}); i.File(at - 32, "GAP", 41); }, {"/GAP", shortName}},
+        {"an unpaired high surrogate", [](FatImage &i, size_t at) { i.LongName(at, u"ab\xD83D" "cd"); }, {shortName}},
+        {"an unpaired low surrogate", [](FatImage &i, size_t at) { i.LongName(at, u"\xDE00x"); }, {shortName}},
+        {"an empty name", [](FatImage &i, size_t at) { i.LongName(at, u"x"); Poke(i, at, 1, 1, 0); }, {shortName}},
+        {"a path separator", [](FatImage &i, size_t at) { i.LongName(at, u"a/b"); }, {shortName}},
+        {"before a volume label, a dot entry and a deleted entry", [](FatImage &i, size_t at) {
+             const struct { const char *name; uint8_t attributes; } ignored[] = {
+                 {"LONGNA~1TXT", 0x08}, {".HIDDEN", 0x10}, {"\xE5ONGNA~1TXT", 0x20}};
+             for (unsigned k = 0; k < 3; k++) {
+                 i.Entry(at - 96 * k - 32, ignored[k].name, ignored[k].attributes, 0, 0);
+                 i.LongName(at - 96 * k - 32, u"Long name");
+             } }, {shortName}},
+        {"names differing only in case", [](FatImage &i, size_t at) {
+             i.LongName(at, u"Readme.txt"); i.Entry(at + 64, "README~2TXT", 0x20, 41, 10); i.Chain({41});
+             i.LongName(at + 64, u"README.txt"); }, {"/Readme.txt", "/README.txt"}},
+        {"case flags, 0x05 for 0xE5 and code page 850", [](FatImage &i, size_t at) {
+             const char *names[] = {"SMALL   TXT", "BASE    TXT", "EXT     TXT", "\x05" "\x9B      TXT"};
+             for (unsigned k = 0; k < 4; k++)
+                 i.Entry(at + 32 * k, names[k], 0x20, 41 + k, 10), i.Chain({(uint16_t)(41 + k)});
+             i.bytes[at + 12] = 0x18, i.bytes[at + 32 + 12] = 0x08, i.bytes[at + 64 + 12] = 0x10; },
+         {"/small.txt", "/base.TXT", "/EXT.txt", "/\xC3\x95\xC3\xB8.TXT"}},
+        {"code page 437", [](FatImage &i, size_t at) { i.Entry(at, "\x05" "\x9B", 0x20, 40, 10); },
+         {"/\xCF\x83\xC2\xA2"}, 437},
+        {"across a read that grows and a cluster's end", [](FatImage &i, size_t) {
+             i.Dir(i.Root(1), "D", 10, 0); i.Chain({10, 12}); Deleted(i, i.Cluster(10, 2), 62);
+             i.File(i.Cluster(10, 33), "F1", 42); i.LongName(i.Cluster(10, 33), u"Over the second read's start");
+             i.File(i.Cluster(12, 1), "F2", 43);
+             i.LongName(i.Cluster(12, 1), u"Over the cluster's end", {i.Cluster(12, 0), i.Cluster(10, 63)}); },
+         {shortName, "/D/Over the second read's start", "/D/Over the cluster's end"}},
+        {"a chain that goes elsewhere in the middle of a sequence", [](FatImage &i, size_t) {
+             i.Dir(i.Root(1), "D", 10, 0); i.Chain({10, 12}); Deleted(i, i.Cluster(10, 2), 62);
+             i.File(i.Cluster(11, 1), "F2", 43); i.LongName(i.Cluster(11, 1), u"Over the cluster's end",
+                                                            {i.Cluster(11, 0), i.Cluster(10, 63)});
+             i.File(i.Cluster(12, 0), "F2", 43); }, {shortName, "/D/F2"}},
+    };
+    for (const auto &test : cases) {
+        FatImage image(FatLayout::For(300, 4, 64));
+        Deleted(image, image.Root(0), 40);
+        const size_t at = image.Root(40);
+        image.Entry(at, "LONGNA~1TXT", 0x20, 40, 10);
+        image.Chain({40});
+        test.lay(image, at);
+        ShortNameCodePage = test.codePage;
+        EXPECT_EQ(Walk(image), test.paths) << test.what;
+    }
+}
+
+TEST(LongNames, WalkLeavesOutCountedByReasonInEitherMode)
+{
+    FatImage image(FatLayout::For(300));
+    image.Entry(image.Root(0), "NOCHAIN", 0x10, 0, 0);
+    image.Entry(image.Root(1), "BROKEN", 0x10, 30, 0);
+    image.SetLink(30, 31);
+    image.Dir(image.Root(2), "A", 10, 0);
+    image.Entry(image.Cluster(10, 2), "SELF", 0x10, 10, 0);
+    image.Entry(image.Root(3), "MERGES", 0x10, 40, 0);
+    image.SetLink(40, 10);
+    image.Entry(image.Root(4), "PAST", 0x10, 320, 0);   // past the volume: unreadable
+    image.Chain({320});
+    image.Entry(image.Root(5), "LONG", 0x20, 50, 600);   // a cluster short
+    image.Chain({50});
+    image.Entry(image.Root(6), "SIZED", 0x20, 0, 5);   // a size but no chain
+    image.Entry(image.Root(7), "EMPTY", 0x20, 0, 0);   // counted as empty
+    for (bool keep : {false, true}) {
+        Walk(image, keep);
+        EXPECT_EQ(std::vector<DWORD>(Skipped, Skipped + SKIP_REASONS), (std::vector<DWORD>{0, 2, 2, 1, 2})) << keep;
+    }
+    FatImage deep(FatLayout::For(300));   // 130 levels: the one at 128 is not entered
+    for (uint16_t level = 1, dir = 3; level <= 130; level++, dir++)
+        deep.Dir(level == 1 ? deep.Root(0) : deep.Cluster(dir - 1, 2), "D", dir, level == 1 ? 0 : dir - 1);
+    Walk(deep);
+    EXPECT_EQ(std::vector<DWORD>(Skipped, Skipped + SKIP_REASONS), (std::vector<DWORD>{1, 0, 0, 0, 0}));
+}
+
+TEST(LongNames, AnalyzerWalksATreeWhosePathsPass260BytesWholeAndTheWindowAsBefore)
+{
+    // 40 levels of "Directory with a long name" (DIRECT~1), each with a file F, the deepest the largest.
+    FatImage image(FatLayout::For(300));
+    image.File(image.Root(0), "F", 2);
+    std::string longPath = "/", shortPath = "V:\\";
+    std::vector<std::string> longs, shorts;
+    for (uint16_t level = 1, dir = 3; level <= 40; level++, dir += 2) {
+        const size_t at = level == 1 ? image.Root(3) : image.Cluster(dir - 2, 5);
+        image.Dir(at, "DIRECT~1", dir, level == 1 ? 0 : dir - 2);
+        image.LongName(at, u"Directory with a long name");
+        image.File(image.Cluster(dir, 2), "F", dir + 1, level == 40 ? 20 : 10);
+        longs.push_back(longPath + "F"), shorts.push_back(shortPath + "F");
+        longPath += "Directory with a long name/", shortPath += "DIRECT~1\\";
+    }
+    longs.push_back(longPath + "F"), shorts.push_back(shortPath + "F");
+    EXPECT_EQ(Walk(image), longs);
+    EXPECT_EQ(shortPaths, shorts);
+    EXPECT_EQ(std::vector<DWORD>(Skipped, Skipped + SKIP_REASONS), std::vector<DWORD>(SKIP_REASONS));
+    EXPECT_TRUE(LargestFileLongPath == longs.back() && LargestFileShortPath == shorts.back());
+    const std::string shown = LargestFileName, tail = "\\DIRECT~1\\DIRECT~1\\F";
+    EXPECT_TRUE(shown.size() < 260 && shown.compare(0, 7, "V:\\...\\") == 0 &&
+                shown.compare(shown.size() - tail.size(), tail.size(), tail) == 0) << shown;
+    // The window stops where a file name would no longer fit in 260 bytes, with the same paths.
+    const std::vector<std::string> window(shorts.begin(), shorts.begin() + 28);
+    EXPECT_TRUE(std::equal(window.begin(), window.end(), windowPaths.begin()));
+    Walk(image, false);
+    EXPECT_EQ(windowPaths, window);
+}
+
+}  // namespace
