@@ -32,6 +32,15 @@ const WORD Cp437[128] = {
     0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
 };
 
+// The small letter of the capital letters the two code pages hold (Latin-1
+// and Greek ones); any other character as it is.
+DWORD LowerCase(DWORD code)
+{
+    const bool capital = (code >= 'A' && code <= 'Z') || (code >= 0xC0 && code <= 0xDE && code != 0xD7) ||
+                         (code >= 0x391 && code <= 0x3A9 && code != 0x3A2);
+    return capital ? code + 0x20 : code;
+}
+
 }  // namespace
 
 void AppendUtf8(std::string &out, DWORD code)
@@ -53,9 +62,11 @@ void AppendUtf8(std::string &out, DWORD code)
     }
 }
 
-void AppendOemText(std::string &out, const BYTE *bytes, size_t count)
+void AppendOemText(std::string &out, const BYTE *bytes, size_t count, bool lower)
 {
     const WORD *upper = ShortNameCodePage == 437 ? Cp437 : Cp850;
-    for (size_t i = 0; i < count; i++)
-        AppendUtf8(out, bytes[i] < 0x80 ? bytes[i] : upper[bytes[i] - 0x80]);
+    for (size_t i = 0; i < count; i++) {
+        const DWORD code = bytes[i] < 0x80 ? bytes[i] : upper[bytes[i] - 0x80];
+        AppendUtf8(out, lower ? LowerCase(code) : code);
+    }
 }

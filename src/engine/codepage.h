@@ -13,5 +13,6 @@ extern DWORD ShortNameCodePage;
 // Appends the Unicode code point `code` (below 0x110000, no surrogate) as UTF-8.
 void AppendUtf8(std::string &out, DWORD code);
 
-// Appends the `count` bytes at `bytes`, read through ShortNameCodePage, as UTF-8.
-void AppendOemText(std::string &out, const BYTE *bytes, size_t count);
+// Appends the `count` bytes at `bytes`, read through ShortNameCodePage, as
+// UTF-8; with `lower`, the code page's capital letters in lower case.
+void AppendOemText(std::string &out, const BYTE *bytes, size_t count, bool lower = false);

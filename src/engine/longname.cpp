@@ -96,19 +96,15 @@ void AppendShortName(std::string &out, const BYTE *entry)
         name[i] = entry[DIR_Name + i];
     if (name[0] == DIR_E5_FIRST)
         name[0] = DIR_DELETED;
-    const BYTE flags = entry[DIR_NTRes];
-    for (int i = 0; i < 11; i++)
-        if (name[i] >= 'A' && name[i] <= 'Z' && (flags & (i < 8 ? NTRES_LOWER_BASE : NTRES_LOWER_EXT)))
-            name[i] = (BYTE)(name[i] - 'A' + 'a');
     size_t base = 8, extension = 3;
     while (base > 0 && name[base - 1] == ' ')
         base--;
     while (extension > 0 && name[8 + extension - 1] == ' ')
         extension--;
-    AppendOemText(out, name, base);
+    AppendOemText(out, name, base, (entry[DIR_NTRes] & NTRES_LOWER_BASE) != 0);
     if (extension != 0) {
         out += '.';
-        AppendOemText(out, name + 8, extension);
+        AppendOemText(out, name + 8, extension, (entry[DIR_NTRes] & NTRES_LOWER_EXT) != 0);
     }
 }
 

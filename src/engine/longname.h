@@ -23,9 +23,9 @@ BYTE ShortNameChecksum(const BYTE *entry);
 bool AppendLongName(std::string &out, const BYTE *raw, DWORD slot);
 
 // Appends the short name of `entry` as shown without a long name: trailing
-// spaces dropped, a '.' before a non-empty extension, the base and extension
-// in lower case when DIR_NTRes says so, a first byte 0x05 standing for 0xE5,
-// bytes 0x80-0xFF read through ShortNameCodePage.
+// spaces dropped, a '.' before a non-empty extension, a first byte 0x05
+// standing for 0xE5, bytes 0x80-0xFF read through ShortNameCodePage, and the
+// base and extension in lower case when DIR_NTRes says so.
 void AppendShortName(std::string &out, const BYTE *entry);
 
 // The long name of the short entry at `slot`, or its short name.
