@@ -119,8 +119,9 @@ void NameFile(DWORD index, const char *name)
     LongFilePath.assign(LongDirPath);
     AppendName(LongFilePath, FileNames, index);
     ShortFilePath.assign(ShortDirPath).append(name);
-    if (ShortFilePath.size() >= sizeof cFileName)
-        ShortenInto(cFileName, sizeof cFileName, ShortFilePath);
+    // The window's directory path stops at 255 characters: cFileName is
+    // written again from the whole path.
+    ShortenInto(cFileName, sizeof cFileName, ShortFilePath);
 }
 
 void NoteSkipped(SkipReason reason)
