@@ -2,7 +2,8 @@
 // file's and directory's long name and builds full paths with no length limit,
 // beside the window's 8.3 names and 260-byte buffers, and enters every
 // directory it can reach however long its path. What it still leaves out is
-// counted by reason, in either mode. Everything here is written on the scan
+// counted by reason, in either mode (the window's own limit on path length
+// aside). Everything here is written on the scan
 // thread under MutexForCommonData (the root's names on the starting thread,
 // before the scan thread exists); read it in the hooks, or after KIV_END.
 #pragma once

@@ -51,7 +51,8 @@ bool LoadFiles();
 // Enters the next subdirectory (reading its entries into hTmp) or climbs one
 // level when the current one is exhausted. A directory that cannot be walked
 // (a broken chain, a cluster already read as directory data, too deep, a path
-// too long) is skipped without hTmp. False when the walk is complete or after
+// too long for the window) is skipped without hTmp, and counted in Skipped
+// (engine/longpath.h) but for the path. False when the walk is complete or after
 // an error was shown (a subdirectory that starts at the end of chain has an
 // empty block, which cannot be locked).
 bool NextDir();

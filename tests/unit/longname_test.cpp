@@ -169,7 +169,11 @@ TEST(LongNames, AnalyzerWalksATreeWhosePathsPass260BytesWholeAndTheWindowAsBefor
         longPath += "Directory with a long name/", shortPath += level == 1 ? "DIRECT~1.X\\" : "DIRECT~1\\";
     }
     longs.push_back(longPath + "F"), shorts.push_back(shortPath + "F");
+    static std::vector<std::string> dirs;
+    DirLoaded = [] { dirs.push_back(LongDirPath + "|" + ShortDirPath); };
     EXPECT_EQ(Walk(image), longs);
+    DirLoaded = NULL;
+    EXPECT_TRUE(dirs.size() == 41 && dirs[0] == "/|V:\\" && dirs[40] == longPath + "|" + shortPath) << dirs.size();
     EXPECT_EQ(shortPaths, shorts);
     EXPECT_EQ(std::vector<DWORD>(Skipped, Skipped + SKIP_REASONS), std::vector<DWORD>(SKIP_REASONS));
     EXPECT_TRUE(LargestFileLongPath == longs.back() && LargestFileShortPath == shorts.back());
