@@ -30,8 +30,9 @@ void CheckFile(const BYTE *entry, LPCSTR path, DWORD clusters)
               size <= (ULONGLONG)clusters * BytesPerCluster, "a measured file's chain does not fit its size");
     Check(NumberOfExtents >= 1 && NumberOfExtents <= clusters, "a file has more extents than clusters");
     Check(memchr(path, 0, 260) && strncmp(path, "V:\\", 3) == 0, "a path is not V:\\... within 260 bytes");
-    Check(!KeepLongNames || (LongFilePath[0] == '/' && ShortFilePath.compare(0, 3, "V:\\") == 0 &&
-                             (ShortFilePath.size() < 260 ? ShortFilePath == path : strncmp(path, "V:\\...\\", 7) == 0)),
+    Check(!KeepLongNames || (FileLongPath()[0] == '/' && FileShortPath().compare(0, 3, "V:\\") == 0 &&
+                             (FileShortPath().size() < 260 ? FileShortPath() == path
+                                                           : strncmp(path, "V:\\...\\", 7) == 0)),
           "a long path does not start at the root, or the window's path is not the short one");
     files++;
     smallest = size < smallest ? size : smallest;

@@ -43,30 +43,16 @@ DWORD LowerCase(DWORD code)
 
 }  // namespace
 
-void AppendUtf8(std::string &out, DWORD code)
-{
-    if (code < 0x80) {
-        out += (char)code;
-    } else if (code < 0x800) {
-        out += (char)(0xC0 | (code >> 6));
-        out += (char)(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += (char)(0xE0 | (code >> 12));
-        out += (char)(0x80 | ((code >> 6) & 0x3F));
-        out += (char)(0x80 | (code & 0x3F));
-    } else {
-        out += (char)(0xF0 | (code >> 18));
-        out += (char)(0x80 | ((code >> 12) & 0x3F));
-        out += (char)(0x80 | ((code >> 6) & 0x3F));
-        out += (char)(0x80 | (code & 0x3F));
-    }
-}
-
 void AppendOemText(std::string &out, const BYTE *bytes, size_t count, bool lower)
 {
     const WORD *upper = ShortNameCodePage == 437 ? Cp437 : Cp850;
-    for (size_t i = 0; i < count; i++) {
-        const DWORD code = bytes[i] < 0x80 ? bytes[i] : upper[bytes[i] - 0x80];
-        AppendUtf8(out, lower ? LowerCase(code) : code);
+    char text[3 * 64];   // a byte of these code pages takes at most 3 bytes of UTF-8
+    for (size_t from = 0; from < count; from += 64) {
+        char *end = text;
+        for (size_t i = from; i < count && i < from + 64; i++) {
+            const DWORD code = bytes[i] < 0x80 ? bytes[i] : upper[bytes[i] - 0x80];
+            end = PutUtf8(end, lower ? LowerCase(code) : code);
+        }
+        out.append(text, (size_t)(end - text));
     }
 }

@@ -26,25 +26,6 @@ bool IsLongNameSlot(const BYTE *slot)
     return (slot[DIR_Attr] & ATTR_LONG_NAME_MASK) == ATTR_LONG_NAME;
 }
 
-// Gathers the UTF-16 characters of the sequence before `entry` (at `slot`)
-// into `units`; their count, or 0 when the slots do not hold together.
-DWORD GatherUnits(const BYTE *entry, DWORD slot, WORD *units)
-{
-    const BYTE checksum = ShortNameChecksum(entry);
-    for (DWORD ordinal = 1; ordinal <= MAX_LONG_SLOTS && ordinal <= slot; ordinal++) {
-        const BYTE *part = entry - ordinal * SZ_DIRE;
-        const BYTE order = part[LDIR_Ord];
-        // A deleted slot's ordinal byte is DIR_DELETED: never an ordinal.
-        if (!IsLongNameSlot(part) || part[LDIR_Chksum] != checksum || (order & ~LAST_LONG_ENTRY) != ordinal)
-            return 0;
-        for (DWORD i = 0; i < CHARS_PER_SLOT; i++)
-            units[(ordinal - 1) * CHARS_PER_SLOT + i] = ld_16(&part[CharOffsets[i]]);
-        if (order & LAST_LONG_ENTRY)
-            return ordinal * CHARS_PER_SLOT;
-    }
-    return 0;
-}
-
 // True for the characters a name cannot hold: controls, and the separators
 // a path is built with.
 bool Forbidden(DWORD code)
@@ -62,33 +43,55 @@ BYTE ShortNameChecksum(const BYTE *entry)
     return sum;
 }
 
+// The slots are checked and their characters decoded in one pass, into a
+// buffer that goes into `out` only once the whole sequence has held together.
 bool AppendLongName(std::string &out, const BYTE *raw, DWORD slot)
 {
-    WORD units[MAX_LONG_SLOTS * CHARS_PER_SLOT];
-    const DWORD count = GatherUnits(raw + (size_t)slot * SZ_DIRE, slot, units);
-    const size_t start = out.size();
-    DWORD i = 0;
-    for (; i < count && units[i] != 0x0000 && units[i] != 0xFFFF; i++) {
-        DWORD code = units[i];
-        if (code >= 0xD800 && code <= 0xDFFF) {
-            // A high surrogate and a low one make one character; alone, either is no character.
-            if (code >= 0xDC00 || i + 1 == count || units[i + 1] < 0xDC00 || units[i + 1] > 0xDFFF)
-                break;
-            code = 0x10000 + ((code - 0xD800) << 10) + (units[++i] - 0xDC00);
-        }
-        if (Forbidden(code))
-            break;
-        AppendUtf8(out, code);
-    }
-    const size_t length = out.size() - start;
-    const bool dots = (length == 1 || length == 2) && out.find_first_not_of('.', start) == std::string::npos;
-    if (i == 0 || (i < count && units[i] != 0x0000 && units[i] != 0xFFFF) || dots) {
-        out.resize(start);
+    const BYTE *entry = raw + (size_t)slot * SZ_DIRE;
+    if (slot == 0 || !IsLongNameSlot(entry - SZ_DIRE))
         return false;
+    const BYTE checksum = ShortNameChecksum(entry);
+    char text[MAX_LONG_SLOTS * CHARS_PER_SLOT * 3];   // 3 bytes of UTF-8 at most per UTF-16 unit
+    char *end = text;
+    DWORD high = 0;       // a high surrogate waiting for its low one
+    bool ended = false;   // the name's 0x0000 (or 0xFFFF) has been met
+    for (DWORD ordinal = 1;; ordinal++) {
+        if (ordinal > MAX_LONG_SLOTS || ordinal > slot)
+            return false;
+        const BYTE *part = entry - ordinal * SZ_DIRE;
+        const BYTE order = part[LDIR_Ord];
+        // A deleted slot's ordinal byte is DIR_DELETED: never an ordinal.
+        if (!IsLongNameSlot(part) || part[LDIR_Chksum] != checksum || (order & ~LAST_LONG_ENTRY) != ordinal)
+            return false;
+        for (DWORD i = 0; i < CHARS_PER_SLOT && !ended; i++) {
+            const DWORD unit = ld_16(&part[CharOffsets[i]]);
+            if (high != 0) {
+                // A high surrogate and a low one make one character; alone, either is no character.
+                if (unit < 0xDC00 || unit > 0xDFFF)
+                    return false;
+                end = PutUtf8(end, 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00));
+                high = 0;
+            } else if (unit == 0x0000 || unit == 0xFFFF) {
+                ended = true;
+            } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+                if (unit >= 0xDC00)
+                    return false;
+                high = unit;
+            } else if (Forbidden(unit)) {
+                return false;
+            } else {
+                end = PutUtf8(end, unit);
+            }
+        }
+        if (order & LAST_LONG_ENTRY)
+            break;
     }
+    const size_t length = (size_t)(end - text);
+    if (high != 0 || length == 0 || (text[0] == '.' && (length == 1 || (length == 2 && text[1] == '.'))))
+        return false;
+    out.append(text, length);
     return true;
 }
-
 void AppendShortName(std::string &out, const BYTE *entry)
 {
     BYTE name[11];

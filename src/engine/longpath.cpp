@@ -1,17 +1,22 @@
-// Names are kept per directory in one string each, their ends in a vector,
-// both reused from directory to directory: after the first directories the
-// walk allocates nothing per file.
+// Names are decoded only when they are needed. The walk keeps a copy of the
+// slots of each directory on the current path and the slot of each of its
+// subdirectories and files (reused from directory to directory, so that after
+// the first directories nothing is allocated per file); a subdirectory's name
+// is decoded when the walk enters it, a file's name and paths when they are
+// asked for.
 #include "engine/longpath.h"
 
 #include <cstring>
 #include <vector>
 
 #include "app/kivifat.h"
+#include "engine/fatdisk.h"
+#include "engine/geometry.h"
 #include "engine/longname.h"
 #include "engine/walker.h"
 
 bool KeepLongNames;
-std::string LongDirPath, ShortDirPath, LongFilePath, ShortFilePath;
+std::string LongDirPath, ShortDirPath;
 std::string LargestFileLongPath, LargestFileShortPath;
 std::string SmallestFileLongPath, SmallestFileShortPath;
 std::string MaxExtentsFileLongPath, MaxExtentsFileShortPath;
@@ -23,30 +28,29 @@ const char *const SkipReasonName[SKIP_REASONS] = {
 
 namespace {
 
-// The names of one directory's files or subdirectories, in the walker's order.
-struct NameList {
-    std::string text;
-    std::vector<size_t> ends;
+// A directory on the current path: its slots as read, and the slot of each
+// of its subdirectories, in the walker's order (as hDir).
+struct LevelSlots {
+    std::vector<BYTE> raw;
+    std::vector<DWORD> dirs;
 };
 
-NameList DirNames[MAX_LEVELS];   // the subdirectories of each level, as hDir
-NameList FileNames;              // the files of the current directory, as hFiles
+LevelSlots Levels[MAX_LEVELS];
+std::vector<DWORD> FileSlots;    // the slot of each file of the current directory, as hFiles
 size_t LongDirEnd[MAX_LEVELS];   // the length of LongDirPath at each level
 size_t ShortDirEnd[MAX_LEVELS];
 
-void Clear(NameList &names)
-{
-    names.text.clear();
-    names.ends.clear();
-}
+// The file being measured, and its paths once built.
+DWORD FileIndex;
+bool FilePathsBuilt;
+std::string LongFilePath, ShortFilePath;
 
-// Appends name `index` of `names`; nothing when there is none.
-void AppendName(std::string &out, const NameList &names, DWORD index)
+// Appends the name of entry `index` of `slots`, slots of level `level`;
+// nothing when there is none.
+void AppendName(std::string &out, LONG level, const std::vector<DWORD> &slots, DWORD index)
 {
-    if (index >= names.ends.size())
-        return;
-    const size_t start = index == 0 ? 0 : names.ends[index - 1];
-    out.append(names.text, start, names.ends[index] - start);
+    if (index < slots.size())
+        AppendEntryName(out, Levels[level].raw.data(), slots[index]);
 }
 
 // Writes `path` into the `size` bytes at `destination`; when it does not fit,
@@ -68,17 +72,45 @@ void ShortenInto(char *destination, size_t size, const std::string &path)
     memcpy(destination + drive - 1 + sizeof head - 1, path.c_str() + from, path.size() - from + 1);
 }
 
+void BuildFilePaths()
+{
+    if (FilePathsBuilt)
+        return;
+    LongFilePath.assign(LongDirPath);
+    AppendName(LongFilePath, Level, FileSlots, FileIndex);
+    char name[13] = "";
+    if (FileIndex < FileSlots.size())
+        GetEntryName(name, &Levels[Level].raw[(size_t)FileSlots[FileIndex] * SZ_DIRE]);
+    ShortFilePath.assign(ShortDirPath).append(name);
+    FilePathsBuilt = true;
+}
+
 }  // namespace
+
+const std::string &FileLongPath()
+{
+    BuildFilePaths();
+    return LongFilePath;
+}
+
+const std::string &FileShortPath()
+{
+    BuildFilePaths();
+    return ShortFilePath;
+}
 
 void ResetLongNames()
 {
-    for (NameList &names : DirNames)
-        Clear(names);
-    Clear(FileNames);
+    for (LevelSlots &level : Levels) {
+        level.raw.clear();
+        level.dirs.clear();
+    }
+    FileSlots.clear();
     LongDirPath = "/";
     ShortDirPath = std::string(cDrive) + "\\";
     LongDirEnd[0] = LongDirPath.size();
     ShortDirEnd[0] = ShortDirPath.size();
+    FilePathsBuilt = false;
     LongFilePath.clear();
     ShortFilePath.clear();
     for (std::string *record : {&LargestFileLongPath, &LargestFileShortPath, &SmallestFileLongPath,
@@ -88,25 +120,24 @@ void ResetLongNames()
         count = 0;
 }
 
-void NameEntries()
+void NameEntries(const BYTE *raw)
 {
-    Clear(DirNames[Level]);
-    Clear(FileNames);
+    Levels[Level].raw.assign(raw, raw + (size_t)DirEntries * SZ_DIRE);
+    Levels[Level].dirs.clear();
+    FileSlots.clear();
     if (DirLoaded != NULL)
         DirLoaded();
 }
 
-void NameEntry(const BYTE *raw, DWORD slot, bool directory)
+void NameEntry(DWORD slot, bool directory)
 {
-    NameList &names = directory ? DirNames[Level] : FileNames;
-    AppendEntryName(names.text, raw, slot);
-    names.ends.push_back(names.text.size());
+    (directory ? Levels[Level].dirs : FileSlots).push_back(slot);
 }
 
 void EnterLongDir(DWORD index)
 {
     LongDirPath.resize(LongDirEnd[Level - 1]);
-    AppendName(LongDirPath, DirNames[Level - 1], index);
+    AppendName(LongDirPath, Level - 1, Levels[Level - 1].dirs, index);
     LongDirPath += '/';
     LongDirEnd[Level] = LongDirPath.size();
     ShortDirPath.resize(ShortDirEnd[Level - 1]);
@@ -114,14 +145,14 @@ void EnterLongDir(DWORD index)
     ShortDirEnd[Level] = ShortDirPath.size();
 }
 
-void NameFile(DWORD index, const char *name)
+void NameFile(DWORD index)
 {
-    LongFilePath.assign(LongDirPath);
-    AppendName(LongFilePath, FileNames, index);
-    ShortFilePath.assign(ShortDirPath).append(name);
-    // The window's directory path stops at 255 characters: cFileName is
-    // written again from the whole path.
-    ShortenInto(cFileName, sizeof cFileName, ShortFilePath);
+    FileIndex = index;
+    FilePathsBuilt = false;
+    // Below a directory path the window would not enter, cFileName is written
+    // again from the whole path (the window's stops at 255 characters).
+    if (ShortDirPath.size() > MAX_DIR_PATH)
+        ShortenInto(cFileName, sizeof cFileName, FileShortPath());
 }
 
 void NoteSkipped(SkipReason reason)
@@ -131,6 +162,6 @@ void NoteSkipped(SkipReason reason)
 
 void KeepRecordPaths(std::string &longPath, std::string &shortPath)
 {
-    longPath = LongFilePath;
-    shortPath = ShortFilePath;
+    longPath = FileLongPath();
+    shortPath = FileShortPath();
 }

@@ -3,9 +3,9 @@
 // beside the window's 8.3 names and 260-byte buffers, and enters every
 // directory it can reach however long its path. What it still leaves out is
 // counted by reason, in either mode (the window's own limit on path length
-// aside). Everything here is written on the scan
-// thread under MutexForCommonData (the root's names on the starting thread,
-// before the scan thread exists); read it in the hooks, or after KIV_END.
+// aside). Everything here is written on the scan thread under
+// MutexForCommonData (the root's names on the starting thread, before the
+// scan thread exists); read it in the hooks, or after KIV_END.
 #pragma once
 
 #include <string>
@@ -21,12 +21,14 @@ extern bool KeepLongNames;
 // the window builds it, whole ("V:\", "V:\VERYLO~1\"), in short names' bytes.
 extern std::string LongDirPath;
 extern std::string ShortDirPath;
-// The file being measured, set before it is measured (so valid in
-// FileMeasured): "/Very Long Dir/A long name.txt" and "V:\VERYLO~1\ALONGN~1.TXT".
-// When the short path does not fit cFileName's 260 bytes, cFileName holds it
-// shortened in the middle, visibly: "V:\...\LAST\DIRS\FILE.TXT".
-extern std::string LongFilePath;
-extern std::string ShortFilePath;
+
+// The file being measured (in FileMeasured): "/Very Long Dir/A long name.txt"
+// and "V:\VERYLO~1\ALONGN~1.TXT". Built when first asked for, so that a walk
+// that does not ask costs little. When the short path does not fit
+// cFileName's 260 bytes, cFileName holds it shortened in the middle, visibly:
+// "V:\...\LAST\DIRS\FILE.TXT".
+const std::string &FileLongPath();
+const std::string &FileShortPath();
 
 // Whole paths of the files that set the records, which LargestFileName,
 // SmallestFileName and MaxExtentsFileName hold shortened when too long.
@@ -55,16 +57,16 @@ extern DWORD Skipped[SKIP_REASONS];
 extern const char *const SkipReasonName[SKIP_REASONS];
 
 // The walk's calls. ResetLongNames empties everything (with ResetWalk);
-// NameEntries keeps the names of the directory in hTmp as the walker counts
-// its entries, then NameEntry for each subdirectory or file slot, in slot
+// NameEntries keeps the slots of the directory in hTmp (`raw`) as the walker
+// counts its entries, and NameEntry each subdirectory or file slot, in slot
 // order; EnterLongDir follows the walker into subdirectory `index` of the
 // level above the current one; NameFile names file `index` of the current
-// directory, whose window name is `name`.
+// directory.
 void ResetLongNames();
-void NameEntries();
-void NameEntry(const BYTE *raw, DWORD slot, bool directory);
+void NameEntries(const BYTE *raw);
+void NameEntry(DWORD slot, bool directory);
 void EnterLongDir(DWORD index);
-void NameFile(DWORD index, const char *name);
+void NameFile(DWORD index);
 void NoteSkipped(SkipReason reason);
 // Keeps the current file's whole paths as a record holder's.
 void KeepRecordPaths(std::string &longPath, std::string &shortPath);

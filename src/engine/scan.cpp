@@ -141,7 +141,7 @@ FilesResult MeasureFiles()
         memcpy(cFileName, cDirPath, dirLength);
         AppendText(cFileName, sizeof cFileName, dirLength, name);
         if (KeepLongNames)
-            NameFile(pFileEntry, name);
+            NameFile(pFileEntry);
         MeasureFile(fat, entry);
     }
     GlobalUnlock(hFiles);

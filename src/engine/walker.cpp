@@ -269,7 +269,7 @@ bool CountEntries()
         return false;
     }
     if (KeepLongNames)
-        NameEntries();
+        NameEntries(raw);
     for (DWORD slot = 0; slot < DirEntries; slot++) {
         const SlotKind kind = Classify(raw + slot * SZ_DIRE);
         if (kind == SLOT_END)
@@ -279,7 +279,7 @@ bool CountEntries()
         else if (kind == SLOT_DIR)
             DirCount[Level]++;
         if (KeepLongNames && (kind == SLOT_FILE || kind == SLOT_DIR))
-            NameEntry(raw, slot, kind == SLOT_DIR);
+            NameEntry(slot, kind == SLOT_DIR);
     }
     GlobalUnlock(hTmp);
     return true;

@@ -16,8 +16,8 @@ std::vector<std::string> longPaths, shortPaths, windowPaths;
 
 void RecordPaths(const BYTE *, LPCSTR path, DWORD)
 {
-    longPaths.push_back(LongFilePath);
-    shortPaths.push_back(ShortFilePath);
+    longPaths.push_back(FileLongPath());
+    shortPaths.push_back(FileShortPath());
     windowPaths.push_back(path);
 }
 
