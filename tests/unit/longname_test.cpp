@@ -24,22 +24,16 @@ void RecordPaths(const BYTE *, LPCSTR path, DWORD)
 // The long paths of the files measured in `image`, with long names kept or not.
 std::vector<std::string> Walk(const FatImage &image, bool keep = true)
 {
-    KeepLongNames = keep;
-    FileMeasured = RecordPaths;
-    longPaths.clear();
-    shortPaths.clear();
-    windowPaths.clear();
+    KeepLongNames = keep, FileMeasured = RecordPaths;
+    longPaths.clear(), shortPaths.clear(), windowPaths.clear();
     EXPECT_TRUE(RunAnalysis(image) && WalkCompleted);
-    KeepLongNames = false;
-    ShortNameCodePage = 850;
+    KeepLongNames = false, ShortNameCodePage = 850;
     return longPaths;
 }
 
 // Sets byte `offset` of the slot `k` slots before the entry at `at`.
-void Poke(FatImage &i, size_t at, unsigned k, unsigned offset, uint8_t value)
-{
-    i.bytes.at(at - 32 * k + offset) = value;
-}
+void Poke(FatImage &i, size_t at, unsigned k, unsigned offset, uint8_t value) { i.bytes.at(at - 32 * k + offset) = value; }
+void Nothing(FatImage &, size_t) {}
 
 // Fills `count` slots from `at` with deleted entries, so that no end marker comes before them.
 void Deleted(FatImage &i, size_t at, unsigned count)
@@ -50,68 +44,57 @@ void Deleted(FatImage &i, size_t at, unsigned count)
 
 TEST(LongNames, AreReadWhenTheirSlotsHoldTogetherAndOtherwiseTheShortNameStands)
 {
-    const std::u16string name = u"A Long File Name With Spaces.txt";   // 3 slots
-    const std::string longest(255, 'n');
+    // Each row writes `name` in slots before the short entry LONGNA~1.TXT, then changes what `lay` says.
+    const std::u16string three = u"A Long File Name With Spaces.txt";
     const std::string shortName = "/LONGNA~1.TXT";
-    const struct { const char *what; void (*lay)(FatImage &, size_t); std::vector<std::string> paths;
-                   DWORD codePage = 850; } cases[] = {
-        {"one slot", [](FatImage &i, size_t at) { i.LongName(at, u"Small.txt"); }, {"/Small.txt"}},
-        {"three slots", [](FatImage &i, size_t at) { i.LongName(at, u"A Long File Name With Spaces.txt"); },
-         {"/A Long File Name With Spaces.txt"}},
-        {"13 characters fill the slot: no terminator", [](FatImage &i, size_t at) { i.LongName(at, u"Thirteen char"); },
-         {"/Thirteen char"}},
-        {"255 characters in 20 slots", [](FatImage &i, size_t at) { i.LongName(at, std::u16string(255, u'n')); },
-         {"/" + longest}},
-        {"non-ASCII and a surrogate pair", [](FatImage &i, size_t at) { i.LongName(at, u"Gr\u00F6\u00DFe \U0001F600"); },
-         {"/Gr\xC3\xB6\xC3\x9F" "e \xF0\x9F\x98\x80"}},
-        {"21 slots", [](FatImage &i, size_t at) { i.LongName(at, std::u16string(261, u'n')); }, {shortName}},
-        {"wrong checksum", [](FatImage &i, size_t at) { i.LongName(at, u"A Long File Name With Spaces.txt");
-                                                        Poke(i, at, 2, 13, 0x55); }, {shortName}},
-        {"an ordinal missing", [](FatImage &i, size_t at) { i.LongName(at, u"A Long File Name With Spaces.txt");
-                                                            Poke(i, at, 3, 0, 0x44); }, {shortName}},
-        {"an ordinal repeated", [](FatImage &i, size_t at) { i.LongName(at, u"A Long File Name With Spaces.txt");
-                                                             Poke(i, at, 2, 0, 1); }, {shortName}},
-        {"ordinals out of order", [](FatImage &i, size_t at) { i.LongName(at, u"A Long File Name With Spaces.txt");
-                                                               Poke(i, at, 2, 0, 1), Poke(i, at, 1, 0, 2); }, {shortName}},
-        {"no slot flagged last", [](FatImage &i, size_t at) { i.LongName(at, u"A Long File Name With Spaces.txt");
-                                                             Poke(i, at, 3, 0, 3); }, {shortName}},
-        {"a deleted slot in between", [](FatImage &i, size_t at) { i.LongName(at, u"A Long File Name With Spaces.txt");
-                                                                  Poke(i, at, 2, 0, 0xE5); }, {shortName}},
-        {"orphan slots, another entry in between", [](FatImage &i, size_t at) {
-             i.LongName(at, u"Orphan.txt", {at - 64}); i.File(at - 32, "GAP", 41); }, {"/GAP", shortName}},
-        {"an unpaired high surrogate", [](FatImage &i, size_t at) { i.LongName(at, u"ab\xD83D" "cd"); }, {shortName}},
-        {"an unpaired low surrogate", [](FatImage &i, size_t at) { i.LongName(at, u"\xDE00x"); }, {shortName}},
-        {"an empty name", [](FatImage &i, size_t at) { i.LongName(at, u"x"); Poke(i, at, 1, 1, 0); }, {shortName}},
-        {"a path separator", [](FatImage &i, size_t at) { i.LongName(at, u"a/b"); }, {shortName}},
-        {"before a volume label, a dot entry and a deleted entry", [](FatImage &i, size_t at) {
-             const struct { const char *name; uint8_t attributes; } ignored[] = {
-                 {"LONGNA~1TXT", 0x08}, {".HIDDEN", 0x10}, {"\xE5ONGNA~1TXT", 0x20}};
-             for (unsigned k = 0; k < 3; k++) {
-                 i.Entry(at - 96 * k - 32, ignored[k].name, ignored[k].attributes, 0, 0);
-                 i.LongName(at - 96 * k - 32, u"Long name");
-             } }, {shortName}},
-        {"names differing only in case", [](FatImage &i, size_t at) {
-             i.LongName(at, u"Readme.txt"); i.Entry(at + 64, "README~2TXT", 0x20, 41, 10); i.Chain({41});
-             i.LongName(at + 64, u"README.txt"); }, {"/Readme.txt", "/README.txt"}},
-        {"case flags, 0x05 for 0xE5 and code page 850", [](FatImage &i, size_t at) {
+    const struct { const char *what; std::u16string name; std::vector<std::string> paths;
+                   void (*lay)(FatImage &, size_t) = Nothing; DWORD codePage = 850; } cases[] = {
+        {"one slot", u"Small.txt", {"/Small.txt"}},
+        {"three slots", three, {"/A Long File Name With Spaces.txt"}},
+        {"13 characters fill the slot: no terminator", u"Thirteen char", {"/Thirteen char"}},
+        {"255 characters in 20 slots", std::u16string(255, u'n'), {"/" + std::string(255, 'n')}},
+        {"non-ASCII and a surrogate pair", u"Gr\u00F6\u00DFe \U0001F600", {"/Gr\xC3\xB6\xC3\x9F" "e \xF0\x9F\x98\x80"}},
+        {"21 slots", std::u16string(261, u'n'), {shortName}},
+        {"wrong checksum", three, {shortName}, [](FatImage &i, size_t at) { Poke(i, at, 2, 13, 0x55); }},
+        {"an ordinal missing", three, {shortName}, [](FatImage &i, size_t at) { Poke(i, at, 3, 0, 0x44); }},
+        {"an ordinal repeated", three, {shortName}, [](FatImage &i, size_t at) { Poke(i, at, 2, 0, 1); }},
+        {"ordinals out of order", three, {shortName},
+         [](FatImage &i, size_t at) { Poke(i, at, 2, 0, 1), Poke(i, at, 1, 0, 2); }},
+        {"no slot flagged last", three, {shortName}, [](FatImage &i, size_t at) { Poke(i, at, 3, 0, 3); }},
+        {"a deleted slot in between", three, {shortName}, [](FatImage &i, size_t at) { Poke(i, at, 2, 0, 0xE5); }},
+        {"an empty name", u"x", {shortName}, [](FatImage &i, size_t at) { Poke(i, at, 1, 1, 0); }},
+        {"an unpaired high surrogate", u"ab\xD83D" "cd", {shortName}},
+        {"an unpaired low surrogate", u"\xDE00x", {shortName}},
+        {"a path separator", u"a/b", {shortName}},
+        {"orphan slots, another entry in between", u"", {"/GAP", shortName}, [](FatImage &i, size_t at) {
+             i.LongName(at, u"Orphan.txt", {at - 64}); i.File(at - 32, "GAP", 41); }},
+        {"before a volume label, a dot entry and a deleted entry", u"", {shortName}, [](FatImage &i, size_t at) {
+             const char *names[] = {"LONGNA~1TXT", ".HIDDEN", "\xE5ONGNA~1TXT"};
+             for (unsigned k = 0; k < 3; k++)
+                 i.Entry(at - 96 * k - 32, names[k], k == 0 ? 0x08 : k == 1 ? 0x10 : 0x20, 0, 0),
+                     i.LongName(at - 96 * k - 32, u"Long name"); }},
+        {"names differing only in case", u"Readme.txt", {"/Readme.txt", "/README.txt"}, [](FatImage &i, size_t at) {
+             i.Entry(at + 64, "README~2TXT", 0x20, 41, 10), i.Chain({41}), i.LongName(at + 64, u"README.txt"); }},
+        {"case flags, 0x05 for 0xE5 and code page 850", u"", {"/small\xC3\xA9.txt", "/base.TXT", "/EXT.txt",
+                                                             "/\xC3\x95\xC3\xB8.TXT"}, [](FatImage &i, size_t at) {
              const char *names[] = {"SMALL\x90  TXT", "BASE    TXT", "EXT     TXT", "\x05" "\x9B      TXT"};
              for (unsigned k = 0; k < 4; k++)
                  i.Entry(at + 32 * k, names[k], 0x20, 41 + k, 10), i.Chain({(uint16_t)(41 + k)});
-             i.bytes[at + 12] = 0x18, i.bytes[at + 32 + 12] = 0x08, i.bytes[at + 64 + 12] = 0x10; },
-         {"/small\xC3\xA9.txt", "/base.TXT", "/EXT.txt", "/\xC3\x95\xC3\xB8.TXT"}},
-        {"code page 437", [](FatImage &i, size_t at) { i.Entry(at, "\x05" "\x9B", 0x20, 40, 10); },
-         {"/\xCF\x83\xC2\xA2"}, 437},
-        {"across a read that grows and a cluster's end", [](FatImage &i, size_t) {
-             i.Dir(i.Root(1), "D", 10, 0); i.Chain({10, 12}); Deleted(i, i.Cluster(10, 2), 62);
-             i.File(i.Cluster(10, 33), "F1", 42); i.LongName(i.Cluster(10, 33), u"Over the second read's start");
+             i.bytes[at + 12] = 0x18, i.bytes[at + 32 + 12] = 0x08, i.bytes[at + 64 + 12] = 0x10; }},
+        {"code page 437", u"", {"/\xCF\x83\xC2\xA2"}, [](FatImage &i, size_t at) { i.Entry(at, "\x05" "\x9B", 0x20, 40, 10); },
+         437},
+        // Directory D (clusters 10 and 12, 64 slots each) is read two sectors, then two more, ...
+        {"across a read that grows and a cluster's end", u"",
+         {shortName, "/D/Over the second read's start", "/D/Over the cluster's end"},
+         [](FatImage &i, size_t) {
+             i.Dir(i.Root(1), "D", 10, 0), i.Chain({10, 12}), Deleted(i, i.Cluster(10, 2), 62);
+             i.File(i.Cluster(10, 33), "F1", 42), i.LongName(i.Cluster(10, 33), u"Over the second read's start");
              i.File(i.Cluster(12, 1), "F2", 43);
-             i.LongName(i.Cluster(12, 1), u"Over the cluster's end", {i.Cluster(12, 0), i.Cluster(10, 63)}); },
-         {shortName, "/D/Over the second read's start", "/D/Over the cluster's end"}},
-        {"a chain that goes elsewhere in the middle of a sequence", [](FatImage &i, size_t) {
-             i.Dir(i.Root(1), "D", 10, 0); i.Chain({10, 12}); Deleted(i, i.Cluster(10, 2), 62);
-             i.File(i.Cluster(11, 1), "F2", 43); i.LongName(i.Cluster(11, 1), u"Over the cluster's end",
-                                                            {i.Cluster(11, 0), i.Cluster(10, 63)});
-             i.File(i.Cluster(12, 0), "F2", 43); }, {shortName, "/D/F2"}},
+             i.LongName(i.Cluster(12, 1), u"Over the cluster's end", {i.Cluster(12, 0), i.Cluster(10, 63)}); }},
+        {"a chain that goes elsewhere in the middle of a sequence", u"", {shortName, "/D/F2"}, [](FatImage &i, size_t) {
+             i.Dir(i.Root(1), "D", 10, 0), i.Chain({10, 12}), Deleted(i, i.Cluster(10, 2), 62);
+             i.File(i.Cluster(11, 1), "F2", 43), i.File(i.Cluster(12, 0), "F2", 43);
+             i.LongName(i.Cluster(11, 1), u"Over the cluster's end", {i.Cluster(11, 0), i.Cluster(10, 63)}); }},
     };
     for (const auto &test : cases) {
         FatImage image(FatLayout::For(300, 4, 64));
@@ -119,6 +102,7 @@ TEST(LongNames, AreReadWhenTheirSlotsHoldTogetherAndOtherwiseTheShortNameStands)
         const size_t at = image.Root(40);
         image.Entry(at, "LONGNA~1TXT", 0x20, 40, 10);
         image.Chain({40});
+        image.LongName(at, test.name);
         test.lay(image, at);
         ShortNameCodePage = test.codePage;
         EXPECT_EQ(Walk(image), test.paths) << test.what;
@@ -127,20 +111,15 @@ TEST(LongNames, AreReadWhenTheirSlotsHoldTogetherAndOtherwiseTheShortNameStands)
 
 TEST(LongNames, WalkLeavesOutCountedByReasonInEitherMode)
 {
+    // Broken chains: none and a free link; entered before: itself and a chain that meets it;
+    // unreadable: past the volume; files: a cluster short, a size but no chain; not left out: empty.
     FatImage image(FatLayout::For(300));
-    image.Entry(image.Root(0), "NOCHAIN", 0x10, 0, 0);
-    image.Entry(image.Root(1), "BROKEN", 0x10, 30, 0);
-    image.SetLink(30, 31);
-    image.Dir(image.Root(2), "A", 10, 0);
-    image.Entry(image.Cluster(10, 2), "SELF", 0x10, 10, 0);
-    image.Entry(image.Root(3), "MERGES", 0x10, 40, 0);
-    image.SetLink(40, 10);
-    image.Entry(image.Root(4), "PAST", 0x10, 320, 0);   // past the volume: unreadable
-    image.Chain({320});
-    image.Entry(image.Root(5), "LONG", 0x20, 50, 600);   // a cluster short
-    image.Chain({50});
-    image.Entry(image.Root(6), "SIZED", 0x20, 0, 5);   // a size but no chain
-    image.Entry(image.Root(7), "EMPTY", 0x20, 0, 0);   // counted as empty
+    image.Entry(image.Root(0), "NOCHAIN", 0x10, 0, 0), image.Entry(image.Root(1), "BROKEN", 0x10, 30, 0);
+    image.SetLink(30, 31), image.Dir(image.Root(2), "A", 10, 0), image.Entry(image.Cluster(10, 2), "SELF", 0x10, 10, 0);
+    image.Entry(image.Root(3), "MERGES", 0x10, 40, 0), image.SetLink(40, 10);
+    image.Entry(image.Root(4), "PAST", 0x10, 320, 0), image.Chain({320});
+    image.Entry(image.Root(5), "LONG", 0x20, 50, 600), image.Chain({50});
+    image.Entry(image.Root(6), "SIZED", 0x20, 0, 5), image.Entry(image.Root(7), "EMPTY", 0x20, 0, 0);
     for (bool keep : {false, true}) {
         Walk(image, keep);
         EXPECT_EQ(std::vector<DWORD>(Skipped, Skipped + SKIP_REASONS), (std::vector<DWORD>{0, 2, 2, 1, 2})) << keep;
@@ -172,20 +151,18 @@ TEST(LongNames, AnalyzerWalksATreeWhosePathsPass260BytesWholeAndTheWindowAsBefor
     static std::vector<std::string> dirs;
     DirLoaded = [] { dirs.push_back(LongDirPath + "|" + ShortDirPath); };
     EXPECT_EQ(Walk(image), longs);
-    DirLoaded = NULL;
     EXPECT_TRUE(dirs.size() == 41 && dirs[0] == "/|V:\\" && dirs[40] == longPath + "|" + shortPath) << dirs.size();
     EXPECT_EQ(shortPaths, shorts);
     EXPECT_EQ(std::vector<DWORD>(Skipped, Skipped + SKIP_REASONS), std::vector<DWORD>(SKIP_REASONS));
-    EXPECT_TRUE(LargestFileLongPath == longs.back() && LargestFileShortPath == shorts.back());
-    const std::string shown = LargestFileName, tail = "\\DIRECT~1\\DIRECT~1\\F";
-    EXPECT_TRUE(shown.size() < 260 && shown.compare(0, 7, "V:\\...\\") == 0 &&
-                shown.compare(shown.size() - tail.size(), tail.size(), tail) == 0) << shown;
-    for (size_t i = 0; i < shorts.size(); i++)
+    EXPECT_TRUE(LargestFileLongPath == longs.back() && LargestFileShortPath == shorts.back() &&
+                LargestFileName == windowPaths.back());
+    for (size_t i = 0; i < shorts.size(); i++)   // cFileName: whole, or shortened visibly
         EXPECT_TRUE(shorts[i].size() < 260 ? windowPaths[i] == shorts[i]
                                            : windowPaths[i].size() < 260 && windowPaths[i].compare(0, 7, "V:\\...\\") == 0)
             << windowPaths[i];
     // The window stops where a file name would no longer fit in 260 bytes, with the same paths.
     const std::vector<std::string> window(shorts.begin(), shorts.begin() + 27);
+    DirLoaded = NULL;
     Walk(image, false);
     EXPECT_EQ(windowPaths, window);
 }
