@@ -3,11 +3,13 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "app/kivifat.h"
 #include "engine/chains.h"
 #include "engine/fatdisk.h"
 #include "engine/geometry.h"
+#include "engine/longpath.h"
 #include "engine/scan.h"
 #include "engine/walker.h"
 #include "fuzzcheck.h"
@@ -28,6 +30,10 @@ void CheckFile(const BYTE *entry, LPCSTR path, DWORD clusters)
               size <= (ULONGLONG)clusters * BytesPerCluster, "a measured file's chain does not fit its size");
     Check(NumberOfExtents >= 1 && NumberOfExtents <= clusters, "a file has more extents than clusters");
     Check(memchr(path, 0, 260) && strncmp(path, "V:\\", 3) == 0, "a path is not V:\\... within 260 bytes");
+    Check(!KeepLongNames || (FileLongPath()[0] == '/' && FileShortPath().compare(0, 3, "V:\\") == 0 &&
+                             (FileShortPath().size() < 260 ? FileShortPath() == path
+                                                           : strncmp(path, "V:\\...\\", 7) == 0)),
+          "a long path does not start at the root, or the window's path is not the short one");
     files++;
     smallest = size < smallest ? size : smallest;
     largest = size > largest ? size : largest;
@@ -55,6 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size)
     const struct File { int fd; ~File() { close(fd); } } file{MemoryFile(data, size, path)};
     Check(ready && DefineDosDeviceA(DDD_RAW_TARGET_PATH, "V:", path) && OpenVolume(), "V: does not open");
     files = 0, smallest = 0xFFFFFFFF, largest = 0;
+    // Half of the inputs walked as the analyzer walks, with long names and paths of any length.
+    KeepLongNames = std::hash<std::string_view>{}(std::string_view((const char *)data, size)) % 2 == 0;
     lastMessage.clear();
     ResetStats();
     if (!KivNTInitialize() || !GetDiskStats() || !StartDirScanThread()) {

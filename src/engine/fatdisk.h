@@ -34,6 +34,7 @@
 #define DIR_END 0x00        // this slot and every one after it are unused
 #define DIR_DELETED 0xE5    // a deleted entry
 #define DIR_DOT '.'         // "." and ".." of a subdirectory
+#define DIR_E5_FIRST 0x05   // a name whose first character is the byte 0xE5
 
 // DIR_Attr bits. A long-name slot has read-only, hidden, system and volume
 // label all set: ATTR_LONG_NAME under ATTR_LONG_NAME_MASK.

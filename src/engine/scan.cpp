@@ -9,6 +9,7 @@
 #include "engine/chains.h"
 #include "engine/fatdisk.h"
 #include "engine/geometry.h"
+#include "engine/longpath.h"
 #include "engine/walker.h"
 
 DWORD TotalFiles;
@@ -87,8 +88,12 @@ void MeasureFile(const BYTE *fat, const BYTE *entry)
         DWORD clusters;
         if (MeasureFileChain(fat, first, longest, &clusters) && ChainFitsSize(clusters, size))
             CalculateStats(entry, cFileName, clusters);
+        else
+            NoteSkipped(SKIPPED_FILE_CHAIN_MISMATCH);
     } else if (size == 0) {
         ZeroLengthFileCount++;
+    } else {
+        NoteSkipped(SKIPPED_FILE_CHAIN_MISMATCH);
     }
 }
 
@@ -133,6 +138,8 @@ FilesResult MeasureFiles()
         GetEntryName(name, entry);
         memcpy(cFileName, cDirPath, dirLength);
         AppendText(cFileName, sizeof cFileName, dirLength, name);
+        if (KeepLongNames)
+            NameFile(pFileEntry);
         MeasureFile(fat, entry);
     }
     GlobalUnlock(hFiles);
@@ -247,11 +254,15 @@ void CalculateStats(const BYTE *entry, LPCSTR path, DWORD clusters)
         LargestFileSize = size;
         strcpy(LargestFileName, path);
         LargestFileChanged = true;
+        if (KeepLongNames)
+            KeepRecordPaths(LargestFileLongPath, LargestFileShortPath);
     }
     if (size != 0 && size < SmallestFileSize) {
         SmallestFileSize = size;
         strcpy(SmallestFileName, path);
         SmallestFileChanged = true;
+        if (KeepLongNames)
+            KeepRecordPaths(SmallestFileLongPath, SmallestFileShortPath);
     }
     if (NumberOfExtents != 0) {
         TotalExtentsChanged = true;
@@ -265,6 +276,8 @@ void CalculateStats(const BYTE *entry, LPCSTR path, DWORD clusters)
         MaxExtents = NumberOfExtents;
         strcpy(MaxExtentsFileName, path);
         MaxExtentsChanged = true;
+        if (KeepLongNames)
+            KeepRecordPaths(MaxExtentsFileLongPath, MaxExtentsFileShortPath);
     }
     if (FileMeasured != NULL)
         FileMeasured(entry, path, clusters);

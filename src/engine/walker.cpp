@@ -11,6 +11,7 @@
 #include "engine/chains.h"
 #include "engine/fatdisk.h"
 #include "engine/geometry.h"
+#include "engine/longpath.h"
 
 LONG Level;
 char DirName[MAX_LEVELS][DIR_NAME_SIZE];
@@ -71,10 +72,15 @@ size_t PathLength()
     return length;
 }
 
-// True when a subdirectory `name` fits the level stack and the path buffers.
+// True when a subdirectory `name` fits the level stack and the path buffers
+// (the analyzer's paths have no limit).
 bool MayEnter(const char *name)
 {
-    return Level + 1 < MAX_LEVELS && PathLength() + strlen(name) + 1 <= MAX_DIR_PATH;
+    if (Level + 1 >= MAX_LEVELS) {
+        NoteSkipped(SKIPPED_TOO_DEEP);
+        return false;
+    }
+    return KeepLongNames || PathLength() + strlen(name) + 1 <= MAX_DIR_PATH;
 }
 
 // Claims the first `count` clusters of the complete chain from `start` for
@@ -129,8 +135,10 @@ ULONGLONG ReadChain(const BYTE *fat, DWORD start, DWORD count, BYTE *raw)
                 bySector = true;
                 continue;
             }
-            if (run == 1 && !GetCluster(cluster, sector, 1, data))
+            if (run == 1 && !GetCluster(cluster, sector, 1, data)) {
+                NoteSkipped(SKIPPED_UNREADABLE_DIR);
                 return (ULONGLONG)read * BytesPerCluster;
+            }
             sector += run;
             sectorsRead += run;
             if (HoldsEndMarker(data + (size_t)(sector - run) * SECTOR_SIZE, run))
@@ -161,6 +169,8 @@ bool EnterDir()
     Level++;
     strcpy(DirName[Level], name);
     strcat(DirName[Level], "\\");
+    if (KeepLongNames)
+        EnterLongDir(pDirEntry[Level - 1] - 1);
     return ReadDirectory(start);
 }
 
@@ -189,6 +199,7 @@ void ResetWalk()
     DirClustersRead = NULL;
     strcpy(DirName[0], "\\");
     Level = 0;
+    ResetLongNames();
 }
 
 bool PrepareWalk()
@@ -218,12 +229,14 @@ bool ReadDirectory(DWORD start)
     }
     DWORD count;
     if (!MeasureDirChain(fat, start, &count)) {
+        NoteSkipped(SKIPPED_BROKEN_DIR_CHAIN);
         GlobalUnlock(hFat);
         return true;
     }
     if ((ULONGLONG)count * BytesPerCluster > MaxDirBytes)
         count = (DWORD)(MaxDirBytes / BytesPerCluster);
     if (!ClaimChain(fat, start, count)) {
+        NoteSkipped(SKIPPED_DIR_ENTERED_BEFORE);
         GlobalUnlock(hFat);
         return true;
     }
@@ -255,6 +268,8 @@ bool CountEntries()
         ErrorHandling("Error number %ld occured during CountEntries - GlobalLock.");
         return false;
     }
+    if (KeepLongNames)
+        NameEntries(raw);
     for (DWORD slot = 0; slot < DirEntries; slot++) {
         const SlotKind kind = Classify(raw + slot * SZ_DIRE);
         if (kind == SLOT_END)
@@ -263,6 +278,8 @@ bool CountEntries()
             FileCount++;
         else if (kind == SLOT_DIR)
             DirCount[Level]++;
+        if (KeepLongNames && (kind == SLOT_FILE || kind == SLOT_DIR))
+            NameEntry(slot, kind == SLOT_DIR);
     }
     GlobalUnlock(hTmp);
     return true;

@@ -8,8 +8,9 @@
 
 #define MAX_LEVELS 128
 #define DIR_NAME_SIZE 256
-// Longest directory path (drive included) that is entered: a file name of 12
-// characters and the terminator must still fit in the 260-byte file path.
+// Longest directory path (drive included) that the window enters: a file name
+// of 12 characters and the terminator must still fit in the 260-byte file
+// path. The analyzer's paths (KeepLongNames, engine/longpath.h) have no limit.
 #define MAX_DIR_PATH 247
 
 extern LONG Level;                                   // current level; -1 when done
@@ -50,7 +51,8 @@ bool LoadFiles();
 // Enters the next subdirectory (reading its entries into hTmp) or climbs one
 // level when the current one is exhausted. A directory that cannot be walked
 // (a broken chain, a cluster already read as directory data, too deep, a path
-// too long) is skipped without hTmp. False when the walk is complete or after
+// too long for the window) is skipped without hTmp, and counted in Skipped
+// (engine/longpath.h) but for the path. False when the walk is complete or after
 // an error was shown (a subdirectory that starts at the end of chain has an
 // empty block, which cannot be locked).
 bool NextDir();

@@ -97,6 +97,23 @@ void FatImage::Entry(size_t at, const char *name, uint8_t attributes, uint32_t f
     Put(at + 28, size, 4);
 }
 
+void FatImage::LongName(size_t at, const std::u16string &name, std::vector<size_t> slots)
+{
+    const size_t count = (name.size() + 12) / 13;
+    uint8_t checksum = 0;
+    for (size_t i = 0; i < 11; i++)
+        checksum = (uint8_t)(((checksum & 1) << 7) + (checksum >> 1) + bytes.at(at + i));
+    for (size_t k = 1, unit = 0; k <= count; k++) {
+        const size_t slot = k <= slots.size() ? slots[k - 1] : at - 32 * k;
+        memset(&bytes.at(slot), 0, 32);
+        Put(slot, (uint32_t)(k | (k == count ? 0x40 : 0)), 1), Put(slot + 11, 0x0F, 1), Put(slot + 13, checksum, 1);
+        for (int offset : {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30}) {
+            Put(slot + offset, unit < name.size() ? name[unit] : unit == name.size() ? 0 : 0xFFFF, 2);
+            unit++;
+        }
+    }
+}
+
 void FatImage::File(size_t at, const char *name, uint16_t cluster, uint32_t size)
 {
     Entry(at, name, 0x20, cluster, size);

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <string>
+#include <vector>
 
 #include "platform/win32.h"
 
@@ -55,6 +57,9 @@ struct FatImage {
     // A file of `size` bytes in one cluster; a directory of one cluster with its "." and "..".
     void File(size_t at, const char *name, uint16_t cluster, uint32_t size = 10);
     void Dir(size_t at, const char *name, uint16_t cluster, uint16_t parent);
+    // Long-name slots for the short entry at `at`, ordinal k at `slots[k - 1]` (by default right
+    // before the entry): 13 characters each, a 0x0000 after the name and 0xFFFF up to the slot's end.
+    void LongName(size_t at, const std::u16string &name, std::vector<size_t> slots = {});
     void Put(size_t at, uint32_t value, int count)   // little-endian
     {
         for (int i = 0; i < count; i++)
