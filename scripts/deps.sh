@@ -13,6 +13,7 @@ packages=("$@")
   xvfb xauth                                    # a display for them when there is none
   dosfstools mtools python3                     # making, filling and checking FAT images
   fdisk gdisk                                   # disk images with MBR and GPT partition tables
+  man-db bash-completion                        # the package test: its manual page and completion
 )
 
 # dpkg-query fails for a package that dpkg has never heard of, as on a fresh
