@@ -38,7 +38,7 @@ for target in "${targets[@]}"; do
   echo "=== $target: $seconds s (log: $work/log)"
   (cd "$work" && "$build/fuzz/${target}_fuzz" -max_total_time="$seconds" -max_len=65536 -timeout=15 \
     -print_final_stats=1 -artifact_prefix="$work/" "${options[@]}" corpus) >"$work/log" 2>&1 || true
-  grep -E '^#[0-9]+ +DONE|ERROR:|SUMMARY:|^fuzz:|Test unit written' "$work/log" || true
+  grep -E '^#[0-9]+[[:space:]]+DONE|ERROR:|SUMMARY:|^fuzz:|Test unit written' "$work/log" || true
   # The last status line reads "#RUNS DONE cov: N ft: N corp: ..." (or the line before a finding).
   cov=$(grep -o 'cov: [0-9]*' "$work/log" | tail -n 1 | cut -d' ' -f2)
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log")
