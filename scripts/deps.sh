@@ -14,6 +14,7 @@ packages=("$@")
   dosfstools mtools python3                     # making, filling and checking FAT images
   python3-jsonschema                            # vantrel-scan --json against its schema
   fdisk gdisk                                   # disk images with MBR and GPT partition tables
+  man-db bash-completion                        # the package test: its manual page and completion
 )
 
 # dpkg-query fails for a package that dpkg has never heard of, as on a fresh

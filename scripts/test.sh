@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The project's test command. Installs what is missing, then builds and runs
 # every test in three stages, stopping at the first that fails:
-#   asan  host build under AddressSanitizer and UBSan  (build/host-asan)
+#   asan  host build under AddressSanitizer and UBSan  (build/host-asan), then the
+#         Debian package installed and removed          (build/pkg; as root or with sudo)
 #   tsan  host build under ThreadSanitizer             (build/host-tsan)
 #   win   MinGW-w64 build, tests run under Wine        (build/win, prefix build/wineprefix)
 # Give stage names to run only those: scripts/test.sh asan win
-# The output ends with the summary of the last ctest run.
+# The output ends with the summary of the last ctest run (or the package test's line).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -42,6 +43,8 @@ stage_asan() {
     -DVANTREL_SANITIZE=address,undefined
   (cd build/host-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 "${CTEST[@]}")
+  banner "Debian package: built from a Release build, installed, run, removed"
+  bash tests/package/check_package.sh
 }
 
 stage_tsan() {
