@@ -1,29 +1,29 @@
 // The file-system utility stand-ins, written on the Win32 subset so that they
 // build for Windows and for the host alike.
-#include "platform/ifsutil/ifsutil.h"
+#include "fatutil/fatutil.h"
 
 #include <memory>
 #include <new>
 #include <vector>
 
-#include "engine/fatdisk.h"
+#include "engine/fatboot.h"
 
 namespace {
 
-// The FAT is read in pieces of this many sectors: a whole number of entries
-// of every width (1,536 bytes hold 1,024 12-bit entries), and little memory
-// however large the FAT.
+// The FAT is read in pieces of this many sectors when it is not read whole: a
+// whole number of entries of every width (1,536 bytes hold 1,024 12-bit
+// entries), and little memory however large the FAT.
 const ULONG ChunkSectors = 384;
 
-// Link of `cluster` in a FAT image of the given width.
-ULONG FatLink(const BYTE *fat, ULONG bits, ULONG cluster)
+// Free entries among those of clusters `from` to `to` - 1 (cluster 2 at the
+// least) in `bytes` bytes of FAT that start with the entry of `firstEntry`.
+ULONG CountFree(const BYTE *fat, ULONGLONG bytes, ULONG bits, ULONG firstEntry, ULONG to)
 {
-    if (bits == 32)
-        return ld_32(&fat[cluster * 4]) & FAT32_MASK;
-    if (bits == 16)
-        return ld_16(&fat[cluster * 2]);
-    const WORD pair = ld_16(&fat[cluster + cluster / 2]);
-    return (cluster & 1) ? pair >> 4 : pair & 0xFFF;
+    ULONG free = 0;
+    for (ULONG cluster = firstEntry < 2 ? 2 : firstEntry; cluster < to; cluster++)
+        if (FatLink(fat, bytes, bits, cluster - firstEntry) == 0)
+            free++;
+    return free;
 }
 
 }  // namespace
@@ -85,58 +85,72 @@ BOOLEAN REAL_FAT_SA::Initialize(LOG_IO_DP_DRIVE *drive, MESSAGE *, BOOLEAN)
 
 BOOLEAN REAL_FAT_SA::Read(MESSAGE *)
 {
+    DropFat();
     if (drive_ == nullptr)
         return FALSE;
-    std::vector<BYTE> boot(SECTOR_SIZE);
-    if (!drive_->Read(0, 1, boot.data()))
+    std::vector<BYTE> sector(SECTOR_SIZE);
+    if (!drive_->Read(0, 1, sector.data()))
+        return FALSE;
+    const FatBoot boot = DecodeFatBoot(sector.data());
+    if (BrokenRule(boot, LAYER_SUPER_AREA) != BOOT_SOUND)
         return FALSE;
 
-    const bool fat32 = IsFat32Boot(boot.data());
-    const ULONG perCluster = boot[BPB_SecPerClus];
-    const ULONG sectorsPerCluster = perCluster ? perCluster : 256;
-    const ULONG reserved = ld_16(&boot[BPB_RsvdSecCnt]);
-    const ULONG fats = boot[BPB_NumFATs];
-    const ULONG rootEntries = ld_16(&boot[BPB_RootEntCnt]);
-    const ULONG perFat = SectorsPerFatOf(boot.data());
-    const ULONG total = TotalSectorsOf(boot.data());
-    if (ld_16(&boot[BPB_BytsPerSec]) != SECTOR_SIZE || (sectorsPerCluster & (sectorsPerCluster - 1)) != 0 ||
-        reserved == 0 || fats == 0 || (rootEntries == 0) != fat32 || perFat == 0)
-        return FALSE;
-
-    const ULONGLONG startData = DataStartOf(boot.data());
-    if (startData >= total)
-        return FALSE;
-    const ULONG clusters = (ULONG)((total - startData) / sectorsPerCluster);
-    if (clusters == 0 || clusters > (fat32 ? FAT32_MAX_CLUSTERS : FAT16_MAX_CLUSTERS))
-        return FALSE;
-
-    // Only the sectors that hold the entries of clusters 0 to clusters + 1
-    // are read, piece by piece, each from the first copy that reads.
-    const ULONG bits = FatBitsFor(fat32, clusters);
-    const ULONG entries = clusters + 2;
-    const ULONG fatSectors = (ULONG)FatSectorsFor(clusters, bits);
-    if (fatSectors > perFat)
-        return FALSE;
-    // Not zero-filled: only the entries a piece's read filled are looked at.
-    const std::unique_ptr<BYTE[]> chunk(new (std::nothrow) BYTE[(size_t)ChunkSectors * SECTOR_SIZE]);
-    if (!chunk)
-        return FALSE;
-    const ULONG chunkEntries = ChunkSectors * SECTOR_SIZE * 8 / bits;
+    // The current copy whole, as the engine reads it: a FAT12/FAT16 copy as
+    // the boot sector sizes it, a FAT32 one as far as it holds the volume's
+    // entries.
+    const ULONG entries = (ULONG)boot.clusters + 2;
+    const ULONG first = (ULONG)FatCopyStart(boot, boot.activeFat);
+    const ULONG sectors = boot.fat32 ? (ULONG)boot.fatSectorsUsed : boot.sectorsPerFat;
+    HGLOBAL image = GlobalAlloc(GHND, (SIZE_T)sectors * SECTOR_SIZE);
+    BYTE *fat = image != NULL ? (BYTE *)GlobalLock(image) : nullptr;
     ULONG freeClusters = 0;
-    for (ULONG first = 0, firstEntry = 0; first < fatSectors; first += ChunkSectors, firstEntry += chunkEntries) {
-        const ULONG sectors = fatSectors - first < ChunkSectors ? fatSectors - first : ChunkSectors;
-        if (!drive_->Read(reserved + first, sectors, chunk.get()) &&
-            (fats < 2 || !drive_->Read(reserved + perFat + first, sectors, chunk.get())))
+    if (fat != nullptr && drive_->Read(first, sectors, fat)) {
+        freeClusters = CountFree(fat, (ULONGLONG)sectors * SECTOR_SIZE, boot.fatBits, 0, entries);
+        GlobalUnlock(image);
+        fat_ = image, fatFirst_ = first, fatSectors_ = sectors;
+    } else {
+        if (fat != nullptr)
+            GlobalUnlock(image);
+        if (image != NULL)
+            GlobalFree(image);
+        // Only the sectors holding the volume's entries, piece by piece, each
+        // from the first copy that reads (with mirroring off, the others are
+        // not current: only the active copy is read).
+        const ULONG fatSectors = (ULONG)boot.fatSectorsUsed;
+        const std::unique_ptr<BYTE[]> chunk(new (std::nothrow) BYTE[(size_t)ChunkSectors * SECTOR_SIZE]);
+        if (!chunk)
             return FALSE;
-        const ULONG end = entries - firstEntry < chunkEntries ? entries : firstEntry + chunkEntries;
-        for (ULONG cluster = firstEntry < 2 ? 2 : firstEntry; cluster < end; cluster++)
-            if (FatLink(chunk.get(), bits, cluster - firstEntry) == 0)
-                freeClusters++;
+        const ULONG chunkEntries = ChunkSectors * SECTOR_SIZE * 8 / boot.fatBits;
+        const bool fallBack = boot.fatMirrored && boot.fats >= 2;
+        for (ULONG piece = 0, firstEntry = 0; piece < fatSectors; piece += ChunkSectors, firstEntry += chunkEntries) {
+            const ULONG count = fatSectors - piece < ChunkSectors ? fatSectors - piece : ChunkSectors;
+            if (!drive_->Read(first + piece, count, chunk.get()) &&
+                (!fallBack || !drive_->Read((ULONG)FatCopyStart(boot, 1) + piece, count, chunk.get())))
+                return FALSE;
+            const ULONG end = entries - firstEntry < chunkEntries ? entries : firstEntry + chunkEntries;
+            freeClusters += CountFree(chunk.get(), (ULONGLONG)count * SECTOR_SIZE, boot.fatBits, firstEntry, end);
+        }
     }
 
-    sectorsPerCluster_ = (UCHAR)perCluster;
-    clusterCount_ = clusters;
-    startData_ = (ULONG)startData;
-    freeSectors_ = freeClusters * sectorsPerCluster;
+    sectorsPerCluster_ = (UCHAR)boot.sectorsPerCluster;
+    clusterCount_ = (ULONG)boot.clusters;
+    startData_ = (ULONG)boot.dataStart;
+    freeSectors_ = freeClusters * (boot.sectorsPerCluster != 0 ? boot.sectorsPerCluster : 256);
     return TRUE;
+}
+
+HGLOBAL REAL_FAT_SA::TakeFat(ULONG first, ULONG sectors)
+{
+    if (fat_ == NULL || first != fatFirst_ || sectors != fatSectors_)
+        return NULL;
+    const HGLOBAL image = fat_;
+    fat_ = NULL;
+    return image;
+}
+
+void REAL_FAT_SA::DropFat()
+{
+    if (fat_ != NULL)
+        GlobalFree(fat_);
+    fat_ = NULL;
 }
