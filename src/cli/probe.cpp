@@ -44,50 +44,38 @@ bool HoldsPartitionEntries(const uint8_t *sector)
     return used;
 }
 
-// What the probe names for each rule it applies (fatboot.cpp says which).
+// The field the probe names for each of its rules (fatboot.cpp says which),
+// with up to two numbers.
 std::string FieldFault(const FatBoot &b, BootRule rule)
 {
-    char fault[96];
-    const unsigned long long clusters = b.clusters;
-    switch (rule) {
-    case RULE_SECTOR_SIZE:
-        snprintf(fault, sizeof fault, "%u bytes per sector (only 512 are read)", (unsigned)b.bytesPerSector);
-        break;
-    case RULE_CLUSTER_SIZE:
-        snprintf(fault, sizeof fault, "%u sectors per cluster", (unsigned)b.sectorsPerCluster);
-        break;
-    case RULE_RESERVED:
-        return "no reserved sectors";
-    case RULE_FAT_COPIES:
-    case RULE_FAT_SIZE:
-        return "no FAT";
-    case RULE_ACTIVE_FAT:
-        snprintf(fault, sizeof fault, "active FAT %u of %u (numbered from 0)", (unsigned)b.activeFat, (unsigned)b.fats);
-        break;
-    case RULE_ROOT_KIND:
-    case RULE_ROOT_SECTOR:
-        snprintf(fault, sizeof fault, "%u root directory entries", (unsigned)b.rootEntries);
-        break;
-    case RULE_NO_SECTORS:
-        return "0 sectors";
-    case RULE_NO_CLUSTER:
-        snprintf(fault, sizeof fault, "no data cluster in its %u sectors", (unsigned)b.totalSectors);
-        break;
-    case RULE_CLUSTERS_16:
-    case RULE_CLUSTERS_32:
-        snprintf(fault, sizeof fault, "%llu clusters, too many", clusters);
-        break;
-    case RULE_FAT_TOO_SMALL:
-        snprintf(fault, sizeof fault, "a FAT of %u sectors, too small for %llu clusters", (unsigned)b.sectorsPerFat,
-                 clusters);
-        break;
-    case RULE_ROOT_CLUSTER:
-        snprintf(fault, sizeof fault, "root directory cluster %u outside the volume", (unsigned)b.rootCluster);
-        break;
-    default:   // BOOT_SOUND, and the rules the probe leaves to others
-        return std::string();
+    const struct {
+        BootRule rule;
+        const char *format;
+        unsigned long long first, second;
+    } texts[] = {
+        {RULE_SECTOR_SIZE, "%llu bytes per sector (only 512 are read)", b.bytesPerSector, 0},
+        {RULE_CLUSTER_SIZE, "%llu sectors per cluster", b.sectorsPerCluster, 0},
+        {RULE_RESERVED, "no reserved sectors", 0, 0},
+        {RULE_FAT_COPIES, "no FAT", 0, 0},
+        {RULE_FAT_SIZE, "no FAT", 0, 0},
+        {RULE_ACTIVE_FAT, "active FAT %llu of %llu (numbered from 0)", b.activeFat, b.fats},
+        {RULE_ROOT_KIND, "%llu root directory entries", b.rootEntries, 0},
+        {RULE_ROOT_SECTOR, "%llu root directory entries", b.rootEntries, 0},
+        {RULE_NO_SECTORS, "0 sectors", 0, 0},
+        {RULE_NO_CLUSTER, "no data cluster in its %llu sectors", b.totalSectors, 0},
+        {RULE_CLUSTERS_16, "%llu clusters, too many", b.clusters, 0},
+        {RULE_CLUSTERS_32, "%llu clusters, too many", b.clusters, 0},
+        {RULE_FAT_TOO_SMALL, "a FAT of %llu sectors, too small for %llu clusters", b.sectorsPerFat, b.clusters},
+        {RULE_ROOT_CLUSTER, "root directory cluster %llu outside the volume", b.rootCluster, 0},
+    };
+    for (const auto &text : texts) {
+        if (text.rule == rule) {
+            char fault[96];
+            snprintf(fault, sizeof fault, text.format, text.first, text.second);
+            return fault;
+        }
     }
-    return fault;
+    return std::string();   // BOOT_SOUND
 }
 
 }  // namespace
