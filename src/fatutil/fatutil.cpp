@@ -15,8 +15,8 @@ namespace {
 // entries), and little memory however large the FAT.
 const ULONG ChunkSectors = 384;
 
-// Free entries among those of clusters `from` to `to` - 1 (cluster 2 at the
-// least) in `bytes` bytes of FAT that start with the entry of `firstEntry`.
+// Free entries among those of clusters 2 (at the least) to `to` - 1 in
+// `bytes` bytes of FAT that start with the entry of cluster `firstEntry`.
 ULONG CountFree(const BYTE *fat, ULONGLONG bytes, ULONG bits, ULONG firstEntry, ULONG to)
 {
     ULONG free = 0;
@@ -24,6 +24,49 @@ ULONG CountFree(const BYTE *fat, ULONGLONG bytes, ULONG bits, ULONG firstEntry, 
         if (FatLink(fat, bytes, bits, cluster - firstEntry) == 0)
             free++;
     return free;
+}
+
+// Reads the `sectors` sectors of FAT from sector `first` in one piece into a
+// new block and counts its free entries into `free`. The block (unlocked),
+// or NULL when it cannot be had or the sectors do not all read.
+HGLOBAL ReadFatImage(const LOG_IO_DP_DRIVE &drive, const FatBoot &boot, ULONG first, ULONG sectors, ULONG *free)
+{
+    HGLOBAL image = GlobalAlloc(GHND, (SIZE_T)sectors * SECTOR_SIZE);
+    BYTE *fat = image != NULL ? (BYTE *)GlobalLock(image) : nullptr;
+    const bool read = fat != nullptr && drive.Read(first, sectors, fat);
+    if (read)
+        *free = CountFree(fat, (ULONGLONG)sectors * SECTOR_SIZE, boot.fatBits, 0, (ULONG)boot.clusters + 2);
+    if (fat != nullptr)
+        GlobalUnlock(image);
+    if (!read && image != NULL)
+        GlobalFree(image);
+    return read ? image : NULL;
+}
+
+// Counts the free entries into `free`, reading only the sectors of the
+// current copy that hold the volume's entries, piece by piece; a piece that
+// does not read is taken from the second copy when the copies are mirrored
+// (with mirroring off the others are not current). False when a piece reads
+// from no copy.
+bool CountFreeInPieces(const LOG_IO_DP_DRIVE &drive, const FatBoot &boot, ULONG *free)
+{
+    const std::unique_ptr<BYTE[]> chunk(new (std::nothrow) BYTE[(size_t)ChunkSectors * SECTOR_SIZE]);
+    if (!chunk)
+        return false;
+    const ULONG fatSectors = (ULONG)boot.fatSectorsUsed, entries = (ULONG)boot.clusters + 2;
+    const ULONG current = (ULONG)FatCopyStart(boot, boot.activeFat), second = (ULONG)FatCopyStart(boot, 1);
+    const ULONG chunkEntries = ChunkSectors * SECTOR_SIZE * 8 / boot.fatBits;
+    const bool fallBack = boot.fatMirrored && boot.fats >= 2;
+    *free = 0;
+    for (ULONG piece = 0, firstEntry = 0; piece < fatSectors; piece += ChunkSectors, firstEntry += chunkEntries) {
+        const ULONG count = fatSectors - piece < ChunkSectors ? fatSectors - piece : ChunkSectors;
+        if (!drive.Read(current + piece, count, chunk.get()) &&
+            (!fallBack || !drive.Read(second + piece, count, chunk.get())))
+            return false;
+        const ULONG end = entries - firstEntry < chunkEntries ? entries : firstEntry + chunkEntries;
+        *free += CountFree(chunk.get(), (ULONGLONG)count * SECTOR_SIZE, boot.fatBits, firstEntry, end);
+    }
+    return true;
 }
 
 }  // namespace
@@ -95,42 +138,18 @@ BOOLEAN REAL_FAT_SA::Read(MESSAGE *)
     if (BrokenRule(boot, LAYER_SUPER_AREA) != BOOT_SOUND)
         return FALSE;
 
-    // The current copy whole, as the engine reads it: a FAT12/FAT16 copy as
-    // the boot sector sizes it, a FAT32 one as far as it holds the volume's
-    // entries.
-    const ULONG entries = (ULONG)boot.clusters + 2;
+    // The current copy in one piece, as the engine reads it: a FAT12/FAT16
+    // copy as the boot sector sizes it, a FAT32 one as far as it holds the
+    // volume's entries. Kept for the engine; when it cannot be, the count
+    // reads in pieces and the engine reads (and reports) for itself.
     const ULONG first = (ULONG)FatCopyStart(boot, boot.activeFat);
     const ULONG sectors = boot.fat32 ? (ULONG)boot.fatSectorsUsed : boot.sectorsPerFat;
-    HGLOBAL image = GlobalAlloc(GHND, (SIZE_T)sectors * SECTOR_SIZE);
-    BYTE *fat = image != NULL ? (BYTE *)GlobalLock(image) : nullptr;
     ULONG freeClusters = 0;
-    if (fat != nullptr && drive_->Read(first, sectors, fat)) {
-        freeClusters = CountFree(fat, (ULONGLONG)sectors * SECTOR_SIZE, boot.fatBits, 0, entries);
-        GlobalUnlock(image);
-        fat_ = image, fatFirst_ = first, fatSectors_ = sectors;
-    } else {
-        if (fat != nullptr)
-            GlobalUnlock(image);
-        if (image != NULL)
-            GlobalFree(image);
-        // Only the sectors holding the volume's entries, piece by piece, each
-        // from the first copy that reads (with mirroring off, the others are
-        // not current: only the active copy is read).
-        const ULONG fatSectors = (ULONG)boot.fatSectorsUsed;
-        const std::unique_ptr<BYTE[]> chunk(new (std::nothrow) BYTE[(size_t)ChunkSectors * SECTOR_SIZE]);
-        if (!chunk)
-            return FALSE;
-        const ULONG chunkEntries = ChunkSectors * SECTOR_SIZE * 8 / boot.fatBits;
-        const bool fallBack = boot.fatMirrored && boot.fats >= 2;
-        for (ULONG piece = 0, firstEntry = 0; piece < fatSectors; piece += ChunkSectors, firstEntry += chunkEntries) {
-            const ULONG count = fatSectors - piece < ChunkSectors ? fatSectors - piece : ChunkSectors;
-            if (!drive_->Read(first + piece, count, chunk.get()) &&
-                (!fallBack || !drive_->Read((ULONG)FatCopyStart(boot, 1) + piece, count, chunk.get())))
-                return FALSE;
-            const ULONG end = entries - firstEntry < chunkEntries ? entries : firstEntry + chunkEntries;
-            freeClusters += CountFree(chunk.get(), (ULONGLONG)count * SECTOR_SIZE, boot.fatBits, firstEntry, end);
-        }
-    }
+    fat_ = ReadFatImage(*drive_, boot, first, sectors, &freeClusters);
+    if (fat_ != NULL)
+        fatFirst_ = first, fatSectors_ = sectors;
+    else if (!CountFreeInPieces(*drive_, boot, &freeClusters))
+        return FALSE;
 
     sectorsPerCluster_ = (UCHAR)boot.sectorsPerCluster;
     clusterCount_ = (ULONG)boot.clusters;
