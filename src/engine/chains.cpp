@@ -18,11 +18,10 @@ namespace {
 // at most 65536 of their entries are addressable.
 DWORD EntriesInImage()
 {
-    const DWORD bytes = FatSectors * SECTOR_SIZE;
+    const ULONGLONG entries = FatEntriesIn((ULONGLONG)FatSectors * SECTOR_SIZE, FatBits);
     if (FatBits == 32)
-        return bytes / 4;
-    const DWORD entries = FatBits == 16 ? bytes / 2 : bytes * 2 / 3;
-    return entries < 0x10000 ? entries : 0x10000;
+        return (DWORD)entries;
+    return entries < 0x10000 ? (DWORD)entries : 0x10000;
 }
 
 // Longest chain a volume can hold; a walk that goes on longer loops.

@@ -90,24 +90,30 @@ inline DWORD ld_32(const BYTE *ptr)
 // Value of FatLink for a cluster whose entry lies outside the FAT image.
 #define NO_FAT_ENTRY 0xFFFFFFFFu
 
+// Entries of `bits` bits (32, 16, or else 12) that `bytes` bytes of FAT hold whole.
+inline ULONGLONG FatEntriesIn(ULONGLONG bytes, DWORD bits)
+{
+    return bits == 32 ? bytes / 4 : bits == 16 ? bytes / 2 : bytes * 2 / 3;
+}
+
+// The link of `cluster` in a FAT image with `bits`-bit entries that holds its
+// entry whole (28 bits of a FAT32 entry). Only for loops bounded by
+// FatEntriesIn; everything else asks FatLink.
+inline DWORD FatEntryAt(const BYTE *fat, DWORD bits, DWORD cluster)
+{
+    if (bits == 32)
+        return ld_32(&fat[(ULONGLONG)cluster * 4]) & FAT32_MASK;
+    if (bits == 16)
+        return ld_16(&fat[(ULONGLONG)cluster * 2]);
+    const WORD pair = ld_16(&fat[(ULONGLONG)cluster + cluster / 2]);
+    return (cluster & 1) ? (DWORD)(pair >> 4) : (DWORD)(pair & 0xFFF);
+}
+
 // The link of `cluster` in a FAT image of `bytes` bytes with `bits`-bit
-// entries (28 bits of a FAT32 entry), or NO_FAT_ENTRY when the image does not
-// hold the whole entry.
+// entries, or NO_FAT_ENTRY when the image does not hold the whole entry.
 inline DWORD FatLink(const BYTE *fat, ULONGLONG bytes, DWORD bits, DWORD cluster)
 {
-    if (bits == 32) {
-        const ULONGLONG at = (ULONGLONG)cluster * 4;
-        return at + 4 <= bytes ? ld_32(&fat[at]) & FAT32_MASK : NO_FAT_ENTRY;
-    }
-    if (bits == 16) {
-        const ULONGLONG at = (ULONGLONG)cluster * 2;
-        return at + 2 <= bytes ? ld_16(&fat[at]) : NO_FAT_ENTRY;
-    }
-    const ULONGLONG at = (ULONGLONG)cluster + cluster / 2;
-    if (at + 2 > bytes)
-        return NO_FAT_ENTRY;
-    const WORD pair = ld_16(&fat[at]);
-    return (cluster & 1) ? (DWORD)(pair >> 4) : (DWORD)(pair & 0xFFF);
+    return cluster < FatEntriesIn(bytes, bits) ? FatEntryAt(fat, bits, cluster) : NO_FAT_ENTRY;
 }
 
 // First cluster of a directory entry on a volume with `fatBits`-bit entries:

@@ -2,6 +2,7 @@
 // build for Windows and for the host alike.
 #include "fatutil/fatutil.h"
 
+#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
@@ -10,32 +11,65 @@
 
 namespace {
 
-// The FAT is read in pieces of this many sectors when it is not read whole: a
-// whole number of entries of every width (1,536 bytes hold 1,024 12-bit
-// entries), and little memory however large the FAT.
+// The FAT is read in pieces of this many sectors: a whole number of entries
+// of every width (1,536 bytes hold 1,024 12-bit entries), few enough that a
+// piece is still in the processor's cache when its entries are counted.
 const ULONG ChunkSectors = 384;
 
 // Free entries among those of clusters 2 (at the least) to `to` - 1 in
 // `bytes` bytes of FAT that start with the entry of cluster `firstEntry`.
 ULONG CountFree(const BYTE *fat, ULONGLONG bytes, ULONG bits, ULONG firstEntry, ULONG to)
 {
+    const ULONGLONG held = firstEntry + FatEntriesIn(bytes, bits);
+    const ULONG end = to < held ? to : (ULONG)held;
     ULONG free = 0;
-    for (ULONG cluster = firstEntry < 2 ? 2 : firstEntry; cluster < to; cluster++)
-        if (FatLink(fat, bytes, bits, cluster - firstEntry) == 0)
+    for (ULONG cluster = firstEntry < 2 ? 2 : firstEntry; cluster < end; cluster++)
+        if (FatEntryAt(fat, bits, cluster - firstEntry) == 0)
             free++;
     return free;
 }
 
-// Reads the `sectors` sectors of FAT from sector `first` in one piece into a
-// new block and counts its free entries into `free`. The block (unlocked),
-// or NULL when it cannot be had or the sectors do not all read.
+// Reads `sectors` sectors of FAT from sector `first` piece by piece into
+// `piece` (ChunkSectors long), a piece that does not read from sector
+// `second` on instead (unless `second` is 0), counts the free entries of the
+// volume's clusters into `free` while the piece is still in the processor's
+// cache, and copies each piece to its place from `image` unless that is
+// null. False when a piece reads from neither.
+bool ReadAndCount(const LOG_IO_DP_DRIVE &drive, const FatBoot &boot, ULONG first, ULONG second, ULONG sectors,
+                  BYTE *piece, BYTE *image, ULONG *free)
+{
+    const ULONG entries = (ULONG)boot.clusters + 2;
+    const ULONG chunkEntries = ChunkSectors * SECTOR_SIZE * 8 / boot.fatBits;
+    *free = 0;
+    for (ULONG at = 0, firstEntry = 0; at < sectors; at += ChunkSectors, firstEntry += chunkEntries) {
+        const ULONG count = sectors - at < ChunkSectors ? sectors - at : ChunkSectors;
+        if (!drive.Read(first + at, count, piece) && (second == 0 || !drive.Read(second + at, count, piece)))
+            return false;
+        if (firstEntry < entries) {
+            const ULONG end = entries - firstEntry < chunkEntries ? entries : firstEntry + chunkEntries;
+            *free += CountFree(piece, (ULONGLONG)count * SECTOR_SIZE, boot.fatBits, firstEntry, end);
+        }
+        if (image != nullptr)
+            memcpy(image + (size_t)at * SECTOR_SIZE, piece, (size_t)count * SECTOR_SIZE);
+    }
+    return true;
+}
+
+// A buffer for one piece of FAT, or null when there is no memory for it.
+std::unique_ptr<BYTE[]> NewPiece()
+{
+    return std::unique_ptr<BYTE[]>(new (std::nothrow) BYTE[(size_t)ChunkSectors * SECTOR_SIZE]);
+}
+
+// Reads the `sectors` sectors of FAT from sector `first` into a new block,
+// counting its free entries into `free`. The block (unlocked), or NULL when
+// it cannot be had or the sectors do not all read.
 HGLOBAL ReadFatImage(const LOG_IO_DP_DRIVE &drive, const FatBoot &boot, ULONG first, ULONG sectors, ULONG *free)
 {
-    HGLOBAL image = GlobalAlloc(GHND, (SIZE_T)sectors * SECTOR_SIZE);
+    const std::unique_ptr<BYTE[]> piece = NewPiece();
+    HGLOBAL image = piece ? GlobalAlloc(GHND, (SIZE_T)sectors * SECTOR_SIZE) : NULL;
     BYTE *fat = image != NULL ? (BYTE *)GlobalLock(image) : nullptr;
-    const bool read = fat != nullptr && drive.Read(first, sectors, fat);
-    if (read)
-        *free = CountFree(fat, (ULONGLONG)sectors * SECTOR_SIZE, boot.fatBits, 0, (ULONG)boot.clusters + 2);
+    const bool read = fat != nullptr && ReadAndCount(drive, boot, first, 0, sectors, piece.get(), fat, free);
     if (fat != nullptr)
         GlobalUnlock(image);
     if (!read && image != NULL)
@@ -44,29 +78,16 @@ HGLOBAL ReadFatImage(const LOG_IO_DP_DRIVE &drive, const FatBoot &boot, ULONG fi
 }
 
 // Counts the free entries into `free`, reading only the sectors of the
-// current copy that hold the volume's entries, piece by piece; a piece that
-// does not read is taken from the second copy when the copies are mirrored
-// (with mirroring off the others are not current). False when a piece reads
-// from no copy.
+// current copy that hold the volume's entries, one piece after the other; a
+// piece that does not read is taken from the second copy when the copies are
+// mirrored (with mirroring off the others are not current). False when a
+// piece reads from no copy.
 bool CountFreeInPieces(const LOG_IO_DP_DRIVE &drive, const FatBoot &boot, ULONG *free)
 {
-    const std::unique_ptr<BYTE[]> chunk(new (std::nothrow) BYTE[(size_t)ChunkSectors * SECTOR_SIZE]);
-    if (!chunk)
-        return false;
-    const ULONG fatSectors = (ULONG)boot.fatSectorsUsed, entries = (ULONG)boot.clusters + 2;
-    const ULONG current = (ULONG)FatCopyStart(boot, boot.activeFat), second = (ULONG)FatCopyStart(boot, 1);
-    const ULONG chunkEntries = ChunkSectors * SECTOR_SIZE * 8 / boot.fatBits;
-    const bool fallBack = boot.fatMirrored && boot.fats >= 2;
-    *free = 0;
-    for (ULONG piece = 0, firstEntry = 0; piece < fatSectors; piece += ChunkSectors, firstEntry += chunkEntries) {
-        const ULONG count = fatSectors - piece < ChunkSectors ? fatSectors - piece : ChunkSectors;
-        if (!drive.Read(current + piece, count, chunk.get()) &&
-            (!fallBack || !drive.Read(second + piece, count, chunk.get())))
-            return false;
-        const ULONG end = entries - firstEntry < chunkEntries ? entries : firstEntry + chunkEntries;
-        *free += CountFree(chunk.get(), (ULONGLONG)count * SECTOR_SIZE, boot.fatBits, firstEntry, end);
-    }
-    return true;
+    const std::unique_ptr<BYTE[]> piece = NewPiece();
+    const ULONG second = boot.fatMirrored && boot.fats >= 2 ? (ULONG)FatCopyStart(boot, 1) : 0;
+    return piece && ReadAndCount(drive, boot, (ULONG)FatCopyStart(boot, boot.activeFat), second,
+                                 (ULONG)boot.fatSectorsUsed, piece.get(), nullptr, free);
 }
 
 }  // namespace
