@@ -62,11 +62,11 @@ public:
     // Reads the boot sector and the FAT and derives the values below; false
     // when they cannot be read or do not describe a FAT12, FAT16 or FAT32
     // volume. Free clusters are counted in the FAT; a FAT32 volume's FSInfo
-    // sector, a hint that may be stale, is not read. The FAT is read in one
-    // piece into a memory block, as the engine reads it, and the block is kept
-    // for the engine (TakeFat); when that block cannot be had or the copy does
-    // not read whole, the FAT is read in pieces, each from the first copy that
-    // reads, and nothing is kept.
+    // sector, a hint that may be stale, is not read. The current copy is
+    // read, as the engine reads it, into a memory block kept for the engine
+    // (TakeFat); when that block cannot be had or the copy does not read
+    // whole, the count reads only the sectors holding the volume's entries,
+    // each piece from the first copy that reads, and nothing is kept.
     BOOLEAN Read(MESSAGE *message);
     // The FAT image the last Read kept, when it holds exactly `sectors`
     // sectors from sector `first`: handed over (the caller frees the block),
