@@ -7,7 +7,9 @@
 # goals. Everything it makes goes under build/bench/.
 # Settings from the environment: BENCH_RUNS (timed runs per command, default
 # 10); BENCH_PRESET, the image: large (2 GiB FAT16, the default) or card32
-# (32 GiB FAT32 with 100,000 files, a sparse file of about 2 GB).
+# (32 GiB FAT32 with 100,000 files, a sparse file of about 2 GB);
+# BENCH_BASELINE, another vantrel-scan program (an earlier build) to time and
+# measure beside this one in the same run.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -72,6 +74,10 @@ commands=(
   "fsck.fat -n $IMAGE"
   "mdir -/ -b -i $IMAGE ::"
 )
+if [[ -n "${BENCH_BASELINE:-}" ]]; then
+  names+=(baseline)
+  commands+=("$BENCH_BASELINE --json $IMAGE")
+fi
 banner "check runs"
 for i in "${!names[@]}"; do
   # shellcheck disable=SC2086 # each command is split into its words on purpose
@@ -133,7 +139,9 @@ needed = int(open(f"{out}/needed.txt").read())
 
 print(f"means over {len(times['warm']['vantrel-scan']['times'])} runs each; the walk needs {needed / 1e6:.2f} MB")
 print(f"  {'':13s} {'warm':>10s} {'cold':>10s} {'reads':>7s} {'MB read':>8s} {'peak RSS':>10s}")
-for name in ("vantrel-scan", "mdir", "fsck.fat"):
+for name in ("vantrel-scan", "baseline", "mdir", "fsck.fat"):
+    if name not in io:
+        continue
     calls, read, kb = io[name]
     print(f"  {name:13s} {times['warm'][name]['mean'] * 1000:7.1f} ms {times['cold'][name]['mean'] * 1000:7.1f} ms"
           f" {calls:7d} {read / 1e6:8.2f} {kb / 1024:6.1f} MiB")
@@ -154,4 +162,7 @@ goal(ratio("warm", "mdir") <= 0.25, f"warm: at most 0.25x mdir's time         ({
 goal(read_ratio <= 1.5, f"reads at most 1.5x what the walk needs ({read_ratio:.2f}x)")
 goal(io["vantrel-scan"][2] < 16 * 1024, f"peak memory under 16 MiB                ({io['vantrel-scan'][2] / 1024:.1f} MiB)")
 print(f"  fsck.fat / vantrel-scan: warm {1 / ratio('warm', 'fsck.fat'):.0f}x, cold {1 / ratio('cold', 'fsck.fat'):.0f}x")
+if "baseline" in io:
+    print(f"  baseline: reads {io['baseline'][1] / needed:.2f}x what the walk needs; vantrel-scan takes"
+          f" {ratio('warm', 'baseline'):.2f}x its warm time, {ratio('cold', 'baseline'):.2f}x its cold time")
 EOF

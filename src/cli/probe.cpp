@@ -1,12 +1,12 @@
 // Recognition of a volume's first sector: a FAT boot sector the analysis
 // reads (or the field it would refuse), exFAT, NTFS, a partition table, or
-// what is missing. Bytes are decoded through the named offsets of fatdisk.h.
+// what is missing. A FAT boot sector is decoded and judged by engine/fatboot.h.
 #include "cli/probe.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "engine/fatdisk.h"
+#include "engine/fatboot.h"
 
 namespace {
 
@@ -44,16 +44,38 @@ bool HoldsPartitionEntries(const uint8_t *sector)
     return used;
 }
 
-// Data clusters of the volume; false when the data area does not begin
-// before the volume's end.
-bool CountClusters(const uint8_t *boot, uint64_t *clusters)
+// The field the probe names for each of its rules (fatboot.cpp says which),
+// with up to two numbers.
+std::string FieldFault(const FatBoot &b, BootRule rule)
 {
-    const uint32_t perCluster = boot[BPB_SecPerClus];
-    const uint64_t start = DataStartOf(boot), total = TotalSectorsOf(boot);
-    if (perCluster == 0 || start >= total)
-        return false;
-    *clusters = (total - start) / perCluster;
-    return true;
+    const struct {
+        BootRule rule;
+        const char *format;
+        unsigned long long first, second;
+    } texts[] = {
+        {RULE_SECTOR_SIZE, "%llu bytes per sector (only 512 are read)", b.bytesPerSector, 0},
+        {RULE_CLUSTER_SIZE, "%llu sectors per cluster", b.sectorsPerCluster, 0},
+        {RULE_RESERVED, "no reserved sectors", 0, 0},
+        {RULE_FAT_COPIES, "no FAT", 0, 0},
+        {RULE_FAT_SIZE, "no FAT", 0, 0},
+        {RULE_ACTIVE_FAT, "active FAT %llu of %llu (numbered from 0)", b.activeFat, b.fats},
+        {RULE_ROOT_KIND, "%llu root directory entries", b.rootEntries, 0},
+        {RULE_ROOT_SECTOR, "%llu root directory entries", b.rootEntries, 0},
+        {RULE_NO_SECTORS, "0 sectors", 0, 0},
+        {RULE_NO_CLUSTER, "no data cluster in its %llu sectors", b.totalSectors, 0},
+        {RULE_CLUSTERS_16, "%llu clusters, too many", b.clusters, 0},
+        {RULE_CLUSTERS_32, "%llu clusters, too many", b.clusters, 0},
+        {RULE_FAT_TOO_SMALL, "a FAT of %llu sectors, too small for %llu clusters", b.sectorsPerFat, b.clusters},
+        {RULE_ROOT_CLUSTER, "root directory cluster %llu outside the volume", b.rootCluster, 0},
+    };
+    for (const auto &text : texts) {
+        if (text.rule == rule) {
+            char fault[96];
+            snprintf(fault, sizeof fault, text.format, text.first, text.second);
+            return fault;
+        }
+    }
+    return std::string();   // BOOT_SOUND
 }
 
 }  // namespace
@@ -65,44 +87,13 @@ bool HasSignature(const uint8_t *sector)
 
 std::string FatBootFault(const uint8_t *boot)
 {
-    char fault[96];
-    const bool fat32 = IsFat32Boot(boot);
-    const uint32_t bytesPerSector = ld_16(&boot[BPB_BytsPerSec]);
-    const uint32_t perCluster = boot[BPB_SecPerClus];
-    const uint32_t rootEntries = ld_16(&boot[BPB_RootEntCnt]);
-    const uint32_t total = TotalSectorsOf(boot);
-    uint64_t clusters = 0;
-    if (bytesPerSector != SECTOR_SIZE)
-        snprintf(fault, sizeof fault, "%u bytes per sector (only 512 are read)", bytesPerSector);
-    else if (perCluster == 0 || perCluster > 128 || (perCluster & (perCluster - 1)) != 0)
-        snprintf(fault, sizeof fault, "%u sectors per cluster", perCluster);
-    else if (ld_16(&boot[BPB_RsvdSecCnt]) == 0)
-        snprintf(fault, sizeof fault, "no reserved sectors");
-    else if (boot[BPB_NumFATs] == 0 || SectorsPerFatOf(boot) == 0)
-        snprintf(fault, sizeof fault, "no FAT");
-    else if (fat32 ? rootEntries != 0 : rootEntries * SZ_DIRE < SECTOR_SIZE)
-        snprintf(fault, sizeof fault, "%u root directory entries", rootEntries);
-    else if (total == 0)
-        snprintf(fault, sizeof fault, "0 sectors");
-    else if (!CountClusters(boot, &clusters) || clusters == 0)
-        snprintf(fault, sizeof fault, "no data cluster in its %u sectors", total);
-    else if (clusters > (fat32 ? FAT32_MAX_CLUSTERS : FAT16_MAX_CLUSTERS))
-        snprintf(fault, sizeof fault, "%llu clusters, too many", (unsigned long long)clusters);
-    else if (FatSectorsFor(clusters, FatBitsFor(fat32, (DWORD)clusters)) > SectorsPerFatOf(boot))
-        snprintf(fault, sizeof fault, "a FAT of %u sectors, too small for %llu clusters", (unsigned)SectorsPerFatOf(boot),
-                 (unsigned long long)clusters);
-    else if (fat32 && (ld_32(&boot[BPB_RootClus]) < 2 || ld_32(&boot[BPB_RootClus]) - 2 >= clusters))
-        snprintf(fault, sizeof fault, "root directory cluster %u outside the volume", (unsigned)ld_32(&boot[BPB_RootClus]));
-    else
-        return std::string();
-    return fault;
+    const FatBoot decoded = DecodeFatBoot(boot);
+    return FieldFault(decoded, BrokenRule(decoded, LAYER_PROBE));
 }
 
 const char *FatKind(const uint8_t *boot)
 {
-    uint64_t clusters = 0;
-    CountClusters(boot, &clusters);
-    switch (FatBitsFor(IsFat32Boot(boot), (DWORD)clusters)) {
+    switch (DecodeFatBoot(boot).fatBits) {
     case 12: return "FAT12";
     case 16: return "FAT16";
     default: return "FAT32";

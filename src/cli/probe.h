@@ -37,8 +37,9 @@ struct Probe {
 };
 
 // Why the analysis would refuse the FAT boot sector `boot` (512 bytes), or
-// "" when it reads it. The checks are those of the volume services and the
-// engine that need no more than the boot sector.
+// "" when it reads it: the field that breaks the first of the probe's rules
+// (engine/fatboot.cpp), those of the volume services and of the engine that
+// need no more than the boot sector.
 std::string FatBootFault(const uint8_t *boot);
 
 // "FAT12", "FAT16" or "FAT32": the FAT width of the volume whose boot sector

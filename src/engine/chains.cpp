@@ -18,11 +18,10 @@ namespace {
 // at most 65536 of their entries are addressable.
 DWORD EntriesInImage()
 {
-    const DWORD bytes = FatSectors * SECTOR_SIZE;
+    const ULONGLONG entries = FatEntriesIn((ULONGLONG)FatSectors * SECTOR_SIZE, FatBits);
     if (FatBits == 32)
-        return bytes / 4;
-    const DWORD entries = FatBits == 16 ? bytes / 2 : bytes * 2 / 3;
-    return entries < 0x10000 ? entries : 0x10000;
+        return (DWORD)entries;
+    return entries < 0x10000 ? (DWORD)entries : 0x10000;
 }
 
 // Longest chain a volume can hold; a walk that goes on longer loops.
@@ -57,26 +56,13 @@ bool WalkChain(const BYTE *pFat, DWORD start, DWORD longest, DWORD *count, DWORD
 
 DWORD NextCluster(const BYTE *pFat, DWORD cluster)
 {
-    const ULONGLONG bytes = (ULONGLONG)FatSectors * SECTOR_SIZE;
-    if (FatBits == 32) {
-        const ULONGLONG at = (ULONGLONG)cluster * 4;
-        return at + 4 <= bytes ? ld_32(&pFat[at]) & FAT32_MASK : NO_FAT_ENTRY;
-    }
-    if (FatBits == 16) {
-        const ULONGLONG at = (ULONGLONG)cluster * 2;
-        return at + 2 <= bytes ? ld_16(&pFat[at]) : NO_FAT_ENTRY;
-    }
-    const ULONGLONG at = (ULONGLONG)cluster + cluster / 2;
-    if (at + 2 > bytes)
-        return NO_FAT_ENTRY;
-    const WORD pair = ld_16(&pFat[at]);
-    return (cluster & 1) ? (DWORD)(pair >> 4) : (DWORD)(pair & 0xFFF);
+    return FatLink(pFat, (ULONGLONG)FatSectors * SECTOR_SIZE, FatBits, cluster);
 }
 
 bool EndsChain(DWORD link)
 {
-    if (FatBits == 32)
-        return link >= FAT32_END;
+    if (FatBits == 32)   // a first cluster above 28 bits is no end mark but out of range
+        return link >= FAT32_END && link <= FAT32_MASK;
     return link == (FatBits == 16 ? 0xFFFFu : 0xFFFu);
 }
 

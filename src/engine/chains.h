@@ -4,19 +4,18 @@
 // geometry of the current volume.
 #pragma once
 
+#include "engine/fatdisk.h"
 #include "platform/win32.h"
 
 // Extents (runs of consecutive clusters) of the file being examined.
 extern DWORD NumberOfExtents;
 
-// Value returned by NextCluster for a cluster whose entry lies outside the image.
-#define NO_FAT_ENTRY 0xFFFFFFFFu
-
-// The link of `cluster` in the FAT image (28 bits on FAT32), or NO_FAT_ENTRY.
+// The link of `cluster` in the FAT image (28 bits on FAT32), or NO_FAT_ENTRY
+// (fatdisk.h) when its entry lies outside the image.
 DWORD NextCluster(const BYTE *pFat, DWORD cluster);
 
 // True when `link` ends a chain: exactly 0xFFF or 0xFFFF on FAT12 and FAT16,
-// any value from 0x0FFFFFF8 on FAT32.
+// any value from 0x0FFFFFF8 to 0x0FFFFFFF on FAT32.
 bool EndsChain(DWORD link);
 
 // Counts the clusters of the chain from `start`. Returns false when the chain

@@ -19,7 +19,13 @@
 #define BPB_TotSec32 32     // 32 bits
 // FAT32 only; its 16-bit FAT size and root entry count are 0.
 #define BPB_FATSz32 36      // 32 bits
+#define BPB_ExtFlags 40     // 16 bits, EXT_* below
 #define BPB_RootClus 44     // 32 bits
+
+// BPB_ExtFlags: with EXT_NOT_MIRRORED set, only the FAT copy numbered (from 0)
+// by EXT_ACTIVE_FAT is kept current; otherwise every copy is.
+#define EXT_ACTIVE_FAT 0x0F
+#define EXT_NOT_MIRRORED 0x80
 
 // Directory entry.
 #define SZ_DIRE 32u
@@ -70,50 +76,6 @@ inline DWORD ld_32(const BYTE *ptr)
     return (DWORD)ptr[0] | ((DWORD)ptr[1] << 8) | ((DWORD)ptr[2] << 16) | ((DWORD)ptr[3] << 24);
 }
 
-// A FAT32 boot sector gives the FAT's size only in its 32-bit field.
-inline bool IsFat32Boot(const BYTE *boot)
-{
-    return ld_16(&boot[BPB_FATSz16]) == 0;
-}
-
-// FAT entry width of a volume of `clusters` data clusters: 32 bits when its
-// boot sector is a FAT32 one, otherwise 16 bits above 4087 clusters and 12 up
-// to 4087 (the volume services and the engine agree on this).
-inline DWORD FatBitsFor(bool fat32Boot, DWORD clusters)
-{
-    if (fat32Boot)
-        return 32;
-    return clusters > 4087 ? 16 : 12;
-}
-
-// Sectors per FAT copy, from the field the volume's kind uses.
-inline DWORD SectorsPerFatOf(const BYTE *boot)
-{
-    const DWORD perFat = ld_16(&boot[BPB_FATSz16]);
-    return perFat != 0 ? perFat : ld_32(&boot[BPB_FATSz32]);
-}
-
-// Sectors of the volume: the 16-bit count, or the 32-bit one when that is 0.
-inline DWORD TotalSectorsOf(const BYTE *boot)
-{
-    const DWORD total = ld_16(&boot[BPB_TotSec16]);
-    return total != 0 ? total : ld_32(&boot[BPB_TotSec32]);
-}
-
-// First sector of the data area: after the reserved sectors, the FATs and the
-// whole sectors that the root directory occupies (none on FAT32).
-inline ULONGLONG DataStartOf(const BYTE *boot)
-{
-    return (ULONGLONG)ld_16(&boot[BPB_RsvdSecCnt]) + (ULONGLONG)boot[BPB_NumFATs] * SectorsPerFatOf(boot) +
-           ((ULONGLONG)ld_16(&boot[BPB_RootEntCnt]) * SZ_DIRE + SECTOR_SIZE - 1) / SECTOR_SIZE;
-}
-
-// Sectors that hold the `bits`-bit entries of clusters 0 to `clusters` + 1.
-inline ULONGLONG FatSectorsFor(ULONGLONG clusters, DWORD bits)
-{
-    return ((clusters + 2) * bits + 8 * SECTOR_SIZE - 1) / (8 * SECTOR_SIZE);
-}
-
 // Most data clusters of a FAT12/FAT16 volume: the cluster numbers then still
 // fit in 16 bits below the reserved values.
 #define FAT16_MAX_CLUSTERS 0xFFF4u
@@ -126,10 +88,41 @@ inline ULONGLONG FatSectorsFor(ULONGLONG clusters, DWORD bits)
 // Most data clusters a FAT32 volume can have (cluster numbers below 0x0FFFFFF7).
 #define FAT32_MAX_CLUSTERS 0x0FFFFFF5u
 
+// Value of FatLink for a cluster whose entry lies outside the FAT image.
+#define NO_FAT_ENTRY 0xFFFFFFFFu
+
+// Entries of `bits` bits (32, 16, or else 12) that `bytes` bytes of FAT hold whole.
+inline ULONGLONG FatEntriesIn(ULONGLONG bytes, DWORD bits)
+{
+    return bits == 32 ? bytes / 4 : bits == 16 ? bytes / 2 : bytes * 2 / 3;
+}
+
+// The link of `cluster` in a FAT image with `bits`-bit entries that holds its
+// entry whole (28 bits of a FAT32 entry). Only for loops bounded by
+// FatEntriesIn; everything else asks FatLink.
+inline DWORD FatEntryAt(const BYTE *fat, DWORD bits, DWORD cluster)
+{
+    if (bits == 32)
+        return ld_32(&fat[(ULONGLONG)cluster * 4]) & FAT32_MASK;
+    if (bits == 16)
+        return ld_16(&fat[(ULONGLONG)cluster * 2]);
+    const WORD pair = ld_16(&fat[(ULONGLONG)cluster + cluster / 2]);
+    return (cluster & 1) ? (DWORD)(pair >> 4) : (DWORD)(pair & 0xFFF);
+}
+
+// The link of `cluster` in a FAT image of `bytes` bytes with `bits`-bit
+// entries, or NO_FAT_ENTRY when the image does not hold the whole entry.
+inline DWORD FatLink(const BYTE *fat, ULONGLONG bytes, DWORD bits, DWORD cluster)
+{
+    return cluster < FatEntriesIn(bytes, bits) ? FatEntryAt(fat, bits, cluster) : NO_FAT_ENTRY;
+}
+
 // First cluster of a directory entry on a volume with `fatBits`-bit entries:
-// FAT12 and FAT16 have only the low 16 bits.
+// FAT12 and FAT16 have only the low 16 bits; on FAT32 it is the whole 32-bit
+// value of both words, so that a number above the 28 bits of a cluster is out
+// of range rather than taken for the cluster its low 28 bits name.
 inline DWORD FirstClusterOf(const BYTE *entry, DWORD fatBits)
 {
     const DWORD low = ld_16(&entry[DIR_FstClusLO]);
-    return fatBits == 32 ? (low | (DWORD)ld_16(&entry[DIR_FstClusHI]) << 16) & FAT32_MASK : low;
+    return fatBits == 32 ? low | (DWORD)ld_16(&entry[DIR_FstClusHI]) << 16 : low;
 }

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "app/kivifat.h"
-#include "engine/fatdisk.h"
+#include "engine/fatboot.h"
 #include "volume/volume.h"
 
 DWORD BytesPerSector;
@@ -60,46 +60,50 @@ bool AbandonPreparation()
     return false;
 }
 
-// The boot sector read last is a FAT32 one.
-bool Fat32Boot;
+// The boot sector read last, decoded.
+FatBoot Boot;
 
 // Decodes the boot sector's fields into the geometry variables.
-void DecodeBootSector(const BYTE *boot)
+void DecodeBootSector(const BYTE *sector)
 {
-    BytesPerSector = ld_16(&boot[BPB_BytsPerSec]);
-    SectorsPerCluster = boot[BPB_SecPerClus];
-    BootSectors = ld_16(&boot[BPB_RsvdSecCnt]);
-    Fats = boot[BPB_NumFATs];
-    RootDirs = ld_16(&boot[BPB_RootEntCnt]);
-    TotalSectors = TotalSectorsOf(boot);
-    SectorsPerFat = SectorsPerFatOf(boot);
-    Fat32Boot = IsFat32Boot(boot);
-    RootCluster = ld_32(&boot[BPB_RootClus]);
-    if (Fat32Boot)
-        RootDirs = 0;
+    Boot = DecodeFatBoot(sector);
+    BytesPerSector = Boot.bytesPerSector;
+    SectorsPerCluster = Boot.sectorsPerCluster;
+    BootSectors = Boot.reservedSectors;
+    Fats = Boot.fats;
+    RootDirs = Boot.fat32 ? 0 : Boot.rootEntries;
+    TotalSectors = Boot.totalSectors;
+    SectorsPerFat = Boot.sectorsPerFat;
+    RootCluster = Boot.rootCluster;
 }
 
+// The engine's message for each of its rules (fatboot.cpp says which rules
+// are the engine's). Each is shown before any division by the geometry and
+// before any read that it positions.
+const char NoFat[] = "ERROR - StartDirScanThread - No FAT or no root directory";
+const struct {
+    BootRule rule;
+    LPCSTR message;
+} Refusals[] = {
+    {RULE_SECTOR_SIZE, "ERROR - StartDirScanThread - Sector size is not 512 bytes"},
+    {RULE_CLUSTER_SIZE, "ERROR - StartDirScanThread - Invalid sectors per cluster"},
+    {RULE_FAT_COPIES, NoFat},
+    {RULE_FAT_SIZE, NoFat},
+    {RULE_ACTIVE_FAT, NoFat},
+    {RULE_ROOT_SECTOR, NoFat},
+    {RULE_SYSTEM_AREA, "ERROR - StartDirScanThread - FAT or root directory beyond the end of the volume"},
+    {RULE_DATA_AREA, "ERROR - StartDirScanThread - Data area beyond the end of the volume"},
+    {RULE_CLUSTERS_32, "ERROR - StartDirScanThread - Too many clusters"},
+    {RULE_ROOT_CLUSTER, "ERROR - StartDirScanThread - Root directory cluster outside the volume"},
+};
+
 // The reason the decoded geometry cannot be read safely, or NULL when it can.
-// Checked before any division by it and before any read that it positions.
 LPCSTR GeometryFault()
 {
-    if (BytesPerSector != SECTOR_SIZE)
-        return "ERROR - StartDirScanThread - Sector size is not 512 bytes";
-    if (SectorsPerCluster == 0 || SectorsPerCluster > 128 || (SectorsPerCluster & (SectorsPerCluster - 1)) != 0)
-        return "ERROR - StartDirScanThread - Invalid sectors per cluster";
-    if (Fats == 0 || SectorsPerFat == 0 || (!Fat32Boot && RootDirs * SZ_DIRE < SECTOR_SIZE))
-        return "ERROR - StartDirScanThread - No FAT or no root directory";
-    const ULONGLONG systemArea = (ULONGLONG)BootSectors + (ULONGLONG)Fats * SectorsPerFat +
-                                 RootDirs * SZ_DIRE / SECTOR_SIZE;
-    if (systemArea > TotalSectors)
-        return "ERROR - StartDirScanThread - FAT or root directory beyond the end of the volume";
-    if (Cluster2 > TotalSectors)
-        return "ERROR - StartDirScanThread - Data area beyond the end of the volume";
-    const DWORD clusters = (TotalSectors - Cluster2) / SectorsPerCluster;
-    if (Fat32Boot && clusters > FAT32_MAX_CLUSTERS)
-        return "ERROR - StartDirScanThread - Too many clusters";
-    if (Fat32Boot && (RootCluster < 2 || RootCluster - 2 >= clusters))
-        return "ERROR - StartDirScanThread - Root directory cluster outside the volume";
+    const BootRule broken = BrokenRule(Boot, LAYER_ENGINE);
+    for (const auto &refusal : Refusals)
+        if (refusal.rule == broken)
+            return refusal.message;
     return NULL;
 }
 
@@ -201,27 +205,33 @@ bool PrepareVolume()
     GlobalFree(hBoot);
 
     Cluster2 = RealFatSa.QueryStartDataLbn();
+    PlaceDataArea(&Boot, Cluster2);
     if (LPCSTR fault = GeometryFault()) {
         ErrorBox(fault);
         return AbandonPreparation();
     }
-    TotalClusters = (TotalSectors - Cluster2) / SectorsPerCluster;
+    TotalClusters = (DWORD)Boot.clusters;
     BytesPerCluster = SectorsPerCluster * BytesPerSector;
-    FatBits = FatBitsFor(Fat32Boot, TotalClusters);
+    FatBits = Boot.fatBits;
     // Only the root slots inside the whole sectors read are examined.
-    const DWORD rootSectors = RootDirs * SZ_DIRE / SECTOR_SIZE;
+    const DWORD rootSectors = RootSectorsRead(Boot);
     DirEntries = rootSectors * (SECTOR_SIZE / SZ_DIRE);
 
     // A FAT32 FAT is read only as far as it holds the volume's entries, so a
     // FAT size field larger than the volume costs nothing.
     FatSectors = SectorsPerFat;
-    if (FatBits == 32) {
-        const DWORD needed = (DWORD)FatSectorsFor(TotalClusters, 32);
-        FatSectors = needed < SectorsPerFat ? needed : SectorsPerFat;
-    }
-    // The second copy follows the first, whatever the boot sector's count of copies.
-    hFat = ReadSectors(BootSectors, FatSectors);
+    if (FatBits == 32 && Boot.fatSectorsUsed < SectorsPerFat)
+        FatSectors = (DWORD)Boot.fatSectorsUsed;
+    // The copy the volume keeps current: with mirroring off the active one
+    // alone, otherwise the first or, when that does not read, the second,
+    // which follows the first whatever the boot sector's count of copies. The
+    // super-area has read the current copy just before (KivNTInitialize), and
+    // hands its image over when it is the one wanted here.
+    const DWORD current = (DWORD)FatCopyStart(Boot, Boot.activeFat);
+    hFat = RealFatSa.TakeFat(current, FatSectors);
     if (hFat == NULL)
+        hFat = ReadSectors(current, FatSectors);
+    if (hFat == NULL && Boot.fatMirrored)
         hFat = ReadSectors(BootSectors + SectorsPerFat, FatSectors);
     if (hFat == NULL)
         return AbandonPreparation();

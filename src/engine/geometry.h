@@ -20,7 +20,7 @@ extern DWORD FatBits;           // 12, 16 or 32
 extern DWORD RootCluster;       // FAT32: first cluster of the root directory
 
 extern HANDLE hVolumes;         // the raw volume; INVALID_HANDLE_VALUE when closed
-extern HGLOBAL hFat;            // one FAT copy: its first FatSectors x 512 bytes
+extern HGLOBAL hFat;            // the current FAT copy: its first FatSectors x 512 bytes
 extern DWORD FatSectors;        // all of a FAT12/FAT16 copy; on FAT32 those holding the volume's entries
 extern HGLOBAL hTmp;            // raw entries of the directory about to be loaded
 extern DWORD DirEntries;        // 32-byte slots in hTmp
@@ -51,8 +51,10 @@ void PrefetchCluster(DWORD cluster);
 void CloseVolume();
 
 // Opens "\\.\<cDrive>", decodes and checks the boot sector, takes the data
-// area's start from the super-area read by KivNTInitialize, and reads the
-// first readable FAT copy into hFat and, on FAT12 and FAT16, the root
-// directory into hTmp (a FAT32 root is a chain, read by the walker). False
-// after showing why; nothing is then left open or allocated.
+// area's start from the super-area read by KivNTInitialize, and puts the
+// current FAT copy in hFat: the image the super-area read, when it is that
+// copy, or else the first readable copy (with FAT32 mirroring off, the active
+// one only), read here. On FAT12 and FAT16 it reads the root directory into
+// hTmp (a FAT32 root is a chain, read by the walker). False after showing
+// why; nothing is then left open or allocated.
 bool PrepareVolume();

@@ -2,7 +2,7 @@
 // its FAT super-area, and the disk statistics derived from it.
 #pragma once
 
-#include "platform/ifsutil/ifsutil.h"
+#include "fatutil/fatutil.h"
 #include "platform/win32.h"
 
 extern LOG_IO_DP_DRIVE *Drive;   // the drive of the latest OpenVolume, or none

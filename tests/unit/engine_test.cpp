@@ -190,7 +190,9 @@ TEST(Walk, MeasuresTheFilesItReachesInItsOrder)
     }
 }
 
-TEST(Walk, ReadsAFat32RootAsAChainAndTakesHighClusterBits)
+// A FAT32 entry's first cluster is the whole 32-bit value of its two words: one above the 28 bits
+// of a cluster number is out of range like any other, not the cluster (or end mark) of its low bits.
+TEST(Walk, ReadsAFat32RootAsAChainAndTakesTheWholeFirstCluster)
 {
     FatImage image(FatLayout::For32(100));
     image.Chain({2, 3});
@@ -198,17 +200,23 @@ TEST(Walk, ReadsAFat32RootAsAChainAndTakesHighClusterBits)
         image.Entry(image.Root(slot), "\xE5", 0x20, 0, 0);   // deleted: the root goes on in cluster 3
     image.File(image.Root(0), "FIRST", 20);
     image.File(image.Cluster(3, 0), "SECOND", 21);
-    image.Entry(image.Cluster(3, 1), "TOPBITS", 0x20, 0xF0000016, 10);   // cluster 22
+    image.Entry(image.Cluster(3, 1), "TOPBITS", 0x20, 0xF0000016, 10);   // not cluster 22
     image.Chain({22});
     image.Entry(image.Cluster(3, 2), "HIGH", 0x20, 0x10017, 10);   // past the volume
     image.Chain({23});
     image.Dir(image.Cluster(3, 3), "D", 30, 0);
     image.File(image.Cluster(30, 2), "D1", 31);
     image.Entry(image.Cluster(30, 3), "ROOT", 0x10, 2, 0);   // the root again: read once only
+    image.Dir(image.Cluster(3, 4), "TOPDIR", 40, 0);
+    image.Entry(image.Cluster(3, 4), "TOPDIR", 0x10, 0x10000028, 0);   // not directory 40
+    image.File(image.Cluster(40, 2), "MASKED", 41);
+    image.Entry(image.Cluster(3, 5), "ENDDIR", 0x10, 0x1FFFFFFF, 0);   // no end mark: skipped, the walk goes on
+    image.Dir(image.Cluster(3, 6), "LAST", 50, 0);
+    image.File(image.Cluster(50, 2), "L1", 51);
     FileMeasured = Record;
     measured.clear();
     ASSERT_TRUE(RunAnalysis(image));
-    EXPECT_EQ(measured, (std::vector<std::string>{"V:\\FIRST", "V:\\SECOND", "V:\\TOPBITS", "V:\\D\\D1"}));
+    EXPECT_EQ(measured, (std::vector<std::string>{"V:\\FIRST", "V:\\SECOND", "V:\\D\\D1", "V:\\LAST\\L1"}));
     EXPECT_TRUE(WalkCompleted && FatBits == 32 && Shown({}));
 }
 

@@ -47,7 +47,7 @@ TEST(GetDiskStats, CountsTheFreeClustersOfTheFirstFatCopy)
         {"0 sectors per cluster for 256", FatLayout::For(3, 0), {{4, 0xFFF}}, 131072, 3 * 131072, 2 * 131072 / 1000},
         // The root holds cluster 2; the FSInfo sector's count (none free) is not taken.
         {"FAT32: 28 bits", FatLayout::For32(100), {{3, 1}, {4, 0x10000000}}, 512, 51200, 98 * 512 / 1000},
-        {"FAT32, read in two pieces", FatLayout::For32(50000), {{49151, 1}, {49152, 1}, {50001, 1}}, 512,
+        {"FAT32, a FAT of more than one piece", FatLayout::For32(50000), {{49151, 1}, {49152, 1}, {50001, 1}}, 512,
          50000 * 512, 49996 * 512 / 1000},
     };
     for (const auto &test : cases) {
@@ -55,10 +55,21 @@ TEST(GetDiskStats, CountsTheFreeClustersOfTheFirstFatCopy)
         for (const auto &entry : test.entries)
             image.SetLink(entry.first, entry.second, 0);
         UseImage(image);
-        ASSERT_TRUE(OpenVolume() && KivNTInitialize() && GetDiskStats()) << test.what;
-        EXPECT_EQ((std::vector<ULONGLONG>{ClusterSize, TotalSpace, FreeSpace, RealFatSa.QueryStartDataLbn()}),
-                  (std::vector<ULONGLONG>{test.clusterSize, test.totalSpace, test.freeSpace, test.layout.DataStart()}))
-            << test.what;
+        // Read whole (and kept for the engine), or in pieces of 192 KiB when no block can hold it.
+        for (bool pieces : {false, true}) {
+#ifdef _WIN32
+            if (pieces)
+                continue;
+#else
+            if (pieces)
+                FaultFailAllocation(1);
+#endif
+            ASSERT_TRUE(OpenVolume() && KivNTInitialize() && GetDiskStats()) << test.what;
+            EXPECT_EQ((std::vector<ULONGLONG>{ClusterSize, TotalSpace, FreeSpace, RealFatSa.QueryStartDataLbn()}),
+                      (std::vector<ULONGLONG>{test.clusterSize, test.totalSpace, test.freeSpace,
+                                              test.layout.DataStart()}))
+                << test.what << (pieces ? ", in pieces" : "");
+        }
     }
 }
 
@@ -99,8 +110,9 @@ TEST(Start, RefusesWhatCannotBeReadSafelyAndLeavesNothingOpen)
     const char spc[] = "ERROR - StartDirScanThread - Invalid sectors per cluster";
     [[maybe_unused]] const char readError[] = "Error number 0xC000009C occured during ReadSectors - NtReadFile.";
     const std::vector<std::string> super = {"ERROR - KivNTInitialize"};
+    // `then` spoils after the super-area's read what `spoil` has not; `files` are measured by a start.
     const struct { const char *what; void (*spoil)(FatImage &); std::vector<std::string> messages; Outcome outcome;
-                   bool superArea = false; } cases[] = {
+                   bool superArea = false; void (*then)(FatImage &) = nullptr; DWORD files = 2; } cases[] = {
         {"1024-byte sectors", [](FatImage &i) { i.Put(11, 1024, 2); }, super, FAT_KEPT, true},
         {"3 sectors per cluster", [](FatImage &i) { i.Put(13, 3, 1); }, super, FAT_KEPT, true},
         {"no reserved sector", [](FatImage &i) { i.Put(14, 0, 2); }, super, FAT_KEPT, true},
@@ -132,19 +144,27 @@ TEST(Start, RefusesWhatCannotBeReadSafelyAndLeavesNothingOpen)
         {"the drive is gone", [](FatImage &) { UnmapDrive('V'); }, {" occured during StartDirScanThread - CreateFile."},
          REFUSED},
 #ifndef _WIN32
+        // The super-area reads the FAT copy whole for the engine too; when it cannot, it counts in
+        // pieces as it may, and the engine reads (and reports) for itself.
         {"the first FAT copy cannot be read", [](FatImage &) { FaultReadStatus(512, 512, (NTSTATUS)0xC000009C); },
-         {readError}, STARTED},
+         {readError}, STARTED, true},
         {"neither FAT copy can be read", [](FatImage &) { FaultReadStatus(512, 1024, (NTSTATUS)0xC000009C); },
-         {readError, readError}, REFUSED},
+         super, FAT_KEPT, true},
+        {"the FAT is read once: a fault after the super-area's read is not met",
+         [](FatImage &) { FaultReadStatus(512, 1024, (NTSTATUS)0xC000009C); }, {}, STARTED, false, nullptr, 1},
+        {"no memory for the super-area's FAT, and the first copy cannot be read", [](FatImage &) { FaultFailAllocation(1); },
+         {readError}, STARTED, true, [](FatImage &) { FaultReadStatus(512, 512, (NTSTATUS)0xC000009C); }},
+        {"no memory for the super-area's FAT, and neither copy can be read", [](FatImage &) { FaultFailAllocation(1); },
+         {readError, readError}, REFUSED, true, [](FatImage &) { FaultReadStatus(512, 1024, (NTSTATUS)0xC000009C); }},
         {"no memory for a sector block", [](FatImage &) { FaultFailAllocation(1); },
          {"Error number 8 occured during ReadSectors - GlobalAlloc."}, REFUSED},
         {"a sector block cannot be locked", [](FatImage &) { FaultFailLock(1); },
          {"Error number 6 occured during ReadSectors - GlobalLock."}, REFUSED},
         {"the boot sector cannot be locked", [](FatImage &) { FaultFailLock(2); },
          {"Error number 6 occured during StartDirScanThread - GlobalLock."}, REFUSED},
-        {"no memory to note the directories read", [](FatImage &) { FaultFailAllocation(4); },
+        {"no memory to note the directories read", [](FatImage &) { FaultFailAllocation(3); },
          {"Error number 8 occured during StartDirScanThread - GlobalAlloc."}, FAT_KEPT},
-        {"no memory for the root's files", [](FatImage &) { FaultFailAllocation(5); },
+        {"no memory for the root's files", [](FatImage &) { FaultFailAllocation(4); },
          {"Error number 8 occured during LoadFiles - GlobalAlloc."}, FAT_KEPT},
 #endif
     };
@@ -162,8 +182,10 @@ TEST(Start, RefusesWhatCannotBeReadSafelyAndLeavesNothingOpen)
         const bool read = OpenVolume() && KivNTInitialize() && GetDiskStats();
         if (!test.superArea)
             test.spoil(image), image.Save("V.img");
+        if (test.then)
+            test.then(image);
         EXPECT_EQ(read && StartDirScanThread(), test.outcome == STARTED) << what;
-        EXPECT_TRUE(test.outcome != STARTED || (WaitForCommand(KIV_END, 10000) && TotalFiles == 2)) << what;
+        EXPECT_TRUE(test.outcome != STARTED || (WaitForCommand(KIV_END, 10000) && TotalFiles == test.files)) << what;
         EXPECT_TRUE(test.outcome == STARTED || hVolumes == INVALID_HANDLE_VALUE) << what;
         EXPECT_EQ(hFat == nullptr, test.outcome == REFUSED) << what;
         EXPECT_EQ(hTmp, nullptr) << what;
@@ -197,6 +219,7 @@ TEST(Start, RefusesAFat32VolumeWhoseRootCannotBeWalked)
         {"a FAT of 0 sectors", [](FatImage &i) { i.Put(36, 0, 4); }, "ERROR - KivNTInitialize"},
         {"more clusters than its FAT holds", [](FatImage &i) { i.Put(19, i.layout.totalSectors + 100, 2); },
          "ERROR - KivNTInitialize"},
+        {"mirroring off with active FAT 2 of 2", [](FatImage &i) { i.Put(40, 0x82, 2); }, "ERROR - KivNTInitialize"},
     };
     for (const auto &test : cases) {
         FatImage image(FatLayout::For32(100));
@@ -204,6 +227,39 @@ TEST(Start, RefusesAFat32VolumeWhoseRootCannotBeWalked)
         test.spoil(image);
         EXPECT_FALSE(StartAnalysis(image)) << test.what;
         EXPECT_TRUE(Shown({test.message}) && hVolumes == INVALID_HANDLE_VALUE && hTmp == nullptr) << test.what;
+    }
+}
+
+// With mirroring off (BPB_ExtFlags bit 7) a FAT32 volume keeps only the FAT copy that bits 0-3
+// name current: the super-area's free count and the walk read that one, the engine also when it
+// reads the FAT itself (the super-area could not keep it).
+TEST(Start, ReadsTheFatCopyTheVolumeKeepsCurrent)
+{
+    const struct { const char *what; uint16_t extFlags; const char *file; ULONGLONG freeSpace; } cases[] = {
+        {"mirrored: the first copy", 0x00, "V:\\COPY0", 98 * 512 / 1000},
+        {"the active number counts only with mirroring off", 0x01, "V:\\COPY0", 98 * 512 / 1000},
+        {"mirroring off, active FAT 0", 0x80, "V:\\COPY0", 98 * 512 / 1000},
+        {"mirroring off, active FAT 1", 0x81, "V:\\COPY1", 97 * 512 / 1000},
+    };
+    for (const auto &test : cases) {
+        FatImage image(FatLayout::For32(100));
+        image.Put(40, test.extFlags, 2);
+        image.Entry(image.Root(0), "COPY0", 0x20, 10, 10);   // complete in the first copy only
+        image.SetLink(10, image.End(), 0);
+        image.Entry(image.Root(1), "COPY1", 0x20, 11, 600);   // complete in the second copy only
+        image.SetLink(11, 12, 1), image.SetLink(12, image.End(), 1);
+        for (bool ownRead : {false, true}) {
+#ifdef _WIN32
+            if (ownRead)
+                continue;
+#else
+            if (ownRead)
+                FaultFailAllocation(1);   // the super-area's FAT block
+#endif
+            ASSERT_TRUE(RunAnalysis(image)) << test.what;
+            EXPECT_TRUE(TotalFiles == 1 && std::string(LargestFileName) == test.file && FreeSpace == test.freeSpace &&
+                        Shown({})) << test.what << (ownRead ? ", read by the engine" : "");
+        }
     }
 }
 

@@ -49,16 +49,29 @@ private:
     HANDLE hDevice_ = INVALID_HANDLE_VALUE;
 };
 
-// The FAT super-area of a drive: its boot sector and first readable FAT copy.
+// The FAT super-area of a drive: its boot sector and the FAT copy that is
+// current (the first, or with mirroring off the active one).
 class REAL_FAT_SA {
 public:
+    REAL_FAT_SA() = default;
+    REAL_FAT_SA(const REAL_FAT_SA &) = delete;
+    REAL_FAT_SA &operator=(const REAL_FAT_SA &) = delete;
+
     // Binds the super-area to a drive; false when there is none.
     BOOLEAN Initialize(LOG_IO_DP_DRIVE *drive, MESSAGE *message, BOOLEAN formatted);
     // Reads the boot sector and the FAT and derives the values below; false
     // when they cannot be read or do not describe a FAT12, FAT16 or FAT32
     // volume. Free clusters are counted in the FAT; a FAT32 volume's FSInfo
-    // sector, a hint that may be stale, is not read.
+    // sector, a hint that may be stale, is not read. The current copy is
+    // read, as the engine reads it, into a memory block kept for the engine
+    // (TakeFat); when that block cannot be had or the copy does not read
+    // whole, the count reads only the sectors holding the volume's entries,
+    // each piece from the first copy that reads, and nothing is kept.
     BOOLEAN Read(MESSAGE *message);
+    // The FAT image the last Read kept, when it holds exactly `sectors`
+    // sectors from sector `first`: handed over (the caller frees the block),
+    // so that one analysis reads its FAT once. NULL otherwise.
+    HGLOBAL TakeFat(ULONG first, ULONG sectors);
 
     // Sectors per cluster as stored; 0 stands for 256.
     UCHAR QuerySectorsPerCluster() const { return sectorsPerCluster_; }
@@ -70,7 +83,12 @@ public:
     ULONG QueryFreeSectors() const { return freeSectors_; }
 
 private:
+    void DropFat();
+
     LOG_IO_DP_DRIVE *drive_ = nullptr;
+    HGLOBAL fat_ = NULL;   // kept by the last Read until taken, or until the next Read
+    ULONG fatFirst_ = 0;
+    ULONG fatSectors_ = 0;
     UCHAR sectorsPerCluster_ = 0;
     ULONG clusterCount_ = 0;
     ULONG startData_ = 0;
