@@ -24,6 +24,7 @@ DIRLOADED DirLoaded;
 DWORD Skipped[SKIP_REASONS];
 const char *const SkipReasonName[SKIP_REASONS] = {
     "too_deep", "directory_entered_before", "broken_directory_chain", "unreadable_directory", "file_chain_mismatch",
+    "bad_entry_set",
 };
 
 namespace {
@@ -153,6 +154,18 @@ void NameFile(DWORD index)
     // again from the whole path (the window's stops at 255 characters).
     if (ShortDirPath.size() > MAX_DIR_PATH)
         ShortenInto(cFileName, sizeof cFileName, FileShortPath());
+}
+
+void ShortenPathInto(char *destination, size_t size, const std::string &path)
+{
+    ShortenInto(destination, size, path);
+}
+
+void SetFilePaths(const std::string &longPath, const std::string &shortPath)
+{
+    LongFilePath = longPath;
+    ShortFilePath = shortPath;
+    FilePathsBuilt = true;
 }
 
 void NoteSkipped(SkipReason reason)

@@ -49,11 +49,13 @@ enum SkipReason {
     SKIPPED_BROKEN_DIR_CHAIN,      // a directory whose chain is broken (or that has no first cluster)
     SKIPPED_UNREADABLE_DIR,        // a directory cut short at a cluster that could not be read
     SKIPPED_FILE_CHAIN_MISMATCH,   // a file whose chain is broken or not as long as its size needs
+    SKIPPED_BAD_ENTRY_SET,         // exFAT: an entry set that fails its checks (count, stream, name, checksum)
     SKIP_REASONS
 };
 extern DWORD Skipped[SKIP_REASONS];
 // The reasons' names, lower_snake_case: "too_deep", "directory_entered_before",
-// "broken_directory_chain", "unreadable_directory", "file_chain_mismatch".
+// "broken_directory_chain", "unreadable_directory", "file_chain_mismatch",
+// "bad_entry_set".
 extern const char *const SkipReasonName[SKIP_REASONS];
 
 // The walk's calls. ResetLongNames empties everything (with ResetWalk);
@@ -68,5 +70,11 @@ void NameEntry(DWORD slot, bool directory);
 void EnterLongDir(DWORD index);
 void NameFile(DWORD index);
 void NoteSkipped(SkipReason reason);
+// The exFAT walk names each file itself: its whole paths, as FileLongPath
+// and FileShortPath then return them.
+void SetFilePaths(const std::string &longPath, const std::string &shortPath);
+// Writes `path` into the `size` bytes at `destination`; when it does not fit,
+// its drive and root, "...", and as much of its end as fits, from a '\'.
+void ShortenPathInto(char *destination, size_t size, const std::string &path);
 // Keeps the current file's whole paths as a record holder's.
 void KeepRecordPaths(std::string &longPath, std::string &shortPath);
