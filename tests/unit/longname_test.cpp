@@ -122,13 +122,13 @@ TEST(LongNames, WalkLeavesOutCountedByReasonInEitherMode)
     image.Entry(image.Root(6), "SIZED", 0x20, 0, 5), image.Entry(image.Root(7), "EMPTY", 0x20, 0, 0);
     for (bool keep : {false, true}) {
         Walk(image, keep);
-        EXPECT_EQ(std::vector<DWORD>(Skipped, Skipped + SKIP_REASONS), (std::vector<DWORD>{0, 2, 2, 1, 2})) << keep;
+        EXPECT_EQ(std::vector<DWORD>(Skipped, Skipped + SKIP_REASONS), (std::vector<DWORD>{0, 2, 2, 1, 2, 0})) << keep;
     }
     FatImage deep(FatLayout::For(300));   // 130 levels: the one at 128 is not entered
     for (uint16_t level = 1, dir = 3; level <= 130; level++, dir++)
         deep.Dir(level == 1 ? deep.Root(0) : deep.Cluster(dir - 1, 2), "D", dir, level == 1 ? 0 : dir - 1);
     Walk(deep);
-    EXPECT_EQ(std::vector<DWORD>(Skipped, Skipped + SKIP_REASONS), (std::vector<DWORD>{1, 0, 0, 0, 0}));
+    EXPECT_EQ(std::vector<DWORD>(Skipped, Skipped + SKIP_REASONS), (std::vector<DWORD>{1, 0, 0, 0, 0, 0}));
 }
 
 TEST(LongNames, AnalyzerWalksATreeWhosePathsPass260BytesWholeAndTheWindowAsBefore)
