@@ -15,6 +15,7 @@ packages=("$@")
   python3-jsonschema                            # vantrel-scan --json against its schema
   fdisk gdisk                                   # disk images with MBR and GPT partition tables
   man-db bash-completion                        # the package test: its manual page and completion
+  exfatprogs exfat-fuse fuse3 sleuthkit         # making, filling and checking exFAT images
 )
 
 # dpkg-query fails for a package that dpkg has never heard of, as on a fresh

@@ -8,12 +8,20 @@
 #include "cli/json.h"
 #include "cli/text.h"
 #include "cli/volmap.h"
+#include "engine/exfatscan.h"
 #include "engine/fatdisk.h"
 #include "engine/geometry.h"
 #include "engine/scan.h"
 #include "volume/volume.h"
 
 namespace {
+
+// A path as the engine built it, in UTF-8: FAT names are code page 437
+// bytes, exFAT names UTF-8 already.
+std::string PathText(const char *path)
+{
+    return ExfatVolume ? std::string(path) : Cp437ToUtf8(path);
+}
 
 // The version of the JSON documents' members (docs/vantrel-scan.schema.json),
 // the first member of each.
@@ -37,6 +45,8 @@ ULONGLONG AverageHundredths()
 // thousands of bytes.
 ULONGLONG FreeBytes()
 {
+    if (ExfatVolume)
+        return ExfatFreeClusters * ClusterSize;
     const ULONGLONG perCluster = ClusterSize / SECTOR_SIZE;
     return perCluster != 0 ? RealFatSa.QueryFreeSectors() / perCluster * ClusterSize : 0;
 }
@@ -82,18 +92,25 @@ void WriteRecord(JsonWriter &json, const char *key, bool set, const char *what, 
     }
     json.BeginObject();
     json.Key(what).Number(value);
-    json.Key("path").Cp437(path);
+    json.Key("path").String(PathText(path));
     json.EndObject();
 }
 
 }  // namespace
 
+const char *FileSystemName()
+{
+    if (ExfatVolume)
+        return "exFAT";
+    return FatBits == 12 ? "FAT12" : FatBits == 16 ? "FAT16" : "FAT32";
+}
+
 std::string SummaryLine()
 {
     const ULONGLONG average = AverageHundredths();
     char line[200];
-    snprintf(line, sizeof line, "%s (FAT%lu)   %llu KB   %lu files   %lu fragmented   %llu.%02llu extents per file",
-             cDrive, (unsigned long)FatBits, TotalSpace / 1000, (unsigned long)(TotalFiles + ZeroLengthFileCount),
+    snprintf(line, sizeof line, "%s (%s)   %llu KB   %lu files   %lu fragmented   %llu.%02llu extents per file",
+             cDrive, FileSystemName(), TotalSpace / 1000, (unsigned long)(TotalFiles + ZeroLengthFileCount),
              (unsigned long)TotalFragFiles, average / 100, average % 100);
     return line;
 }
@@ -101,7 +118,7 @@ std::string SummaryLine()
 void PrintText(const Analysis &analysis)
 {
     const ULONGLONG average = AverageHundredths();
-    printf("Drive              %s (FAT%lu)\n", cDrive, (unsigned long)FatBits);
+    printf("Drive              %s (%s)\n", cDrive, FileSystemName());
     printf("Total space        %llu KB\n", TotalSpace / 1000);
     printf("Free space         %llu KB\n", FreeSpace);
     printf("Cluster size       %llu bytes\n", ClusterSize);
@@ -113,17 +130,17 @@ void PrintText(const Analysis &analysis)
     printf("Average extents    %llu.%02llu\n", average / 100, average % 100);
     if (TotalFiles != 0) {
         printf("Largest file       %lu KB  %s\n", (unsigned long)(LargestFileSize / 1000),
-               Cp437ToUtf8(LargestFileName).c_str());
+               PathText(LargestFileName).c_str());
         printf("Smallest file      %lu bytes  %s\n", (unsigned long)SmallestFileSize,
-               Cp437ToUtf8(SmallestFileName).c_str());
-        printf("Most extents       %lu  %s\n", (unsigned long)MaxExtents, Cp437ToUtf8(MaxExtentsFileName).c_str());
+               PathText(SmallestFileName).c_str());
+        printf("Most extents       %lu  %s\n", (unsigned long)MaxExtents, PathText(MaxExtentsFileName).c_str());
     }
     printf("%s\n", analysis.completed ? "Fragmentation analysis completed" : "Fragmentation analysis ended on an error");
     if (analysis.listFiles) {
         printf("\nextents\tclusters\tsize\tpath\n");
         for (const MeasuredFile &file : analysis.files)
-            printf("%lu\t%u\t%lu\t%s\n", (unsigned long)file.extents, (unsigned)file.clusters, (unsigned long)file.size,
-                   Cp437ToUtf8(file.path.c_str()).c_str());
+            printf("%lu\t%u\t%llu\t%s\n", (unsigned long)file.extents, (unsigned)file.clusters,
+                   (unsigned long long)file.size, PathText(file.path.c_str()).c_str());
     }
 }
 
@@ -133,6 +150,7 @@ void PrintJson(const Analysis &analysis)
     json.BeginObject(JsonWriter::Block);
     json.Key("schema_version").Number(kSchemaVersion);
     json.Key("drive").Cp437(cDrive);
+    json.Key("file_system").String(FileSystemName());
     json.Key("fat_bits").Number(FatBits);
     json.Key("cluster_size").Number(ClusterSize);
     json.Key("total_space").Number(TotalSpace);
@@ -179,7 +197,8 @@ void PrintJson(const Analysis &analysis)
             json.Key("extents").Number(file.extents);
             json.Key("clusters").Number(file.clusters);
             json.Key("size").Number(file.size);
-            json.Key("path").Cp437(file.path.c_str());
+            json.Key("no_fat_chain").Bool(file.noFatChain);
+            json.Key("path").String(PathText(file.path.c_str()));
             json.EndObject();
         }
         json.EndArray();

@@ -25,8 +25,9 @@ struct Listing {
 struct MeasuredFile {
     DWORD extents;
     DWORD clusters;
-    DWORD size;
-    std::string path;   // code page 437, as the program builds it
+    ULONGLONG size;
+    std::string path;   // code page 437, as the program builds it (UTF-8 on exFAT)
+    bool noFatChain;    // exFAT: the stream entry's NoFatChain flag; false on FAT
 };
 
 struct Analysis {
@@ -40,6 +41,9 @@ struct Analysis {
     unsigned long long mapPerCell;        // clusters per cell of the map
     const ULONGLONG *mapCounts;           // clusters in each MapState, once the map is made
 };
+
+// "FAT12", "FAT16", "FAT32" or "exFAT": the file system analysed.
+const char *FileSystemName();
 
 // The map's summary line: drive, size, files, fragmented files, average extents.
 std::string SummaryLine();

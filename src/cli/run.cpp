@@ -17,6 +17,7 @@
 #include "cli/mapdraw.h"
 #endif
 #include "engine/chains.h"
+#include "engine/exfatscan.h"
 #include "engine/fatdisk.h"
 #include "engine/geometry.h"
 #include "engine/scan.h"
@@ -43,7 +44,10 @@ void KeepFile(const BYTE *entry, LPCSTR path, DWORD clusters)
         MapMeasuredFile(entry, clusters);
     if (!analysis.listFiles || (analysis.onlyFragmented && NumberOfExtents <= 1))
         return;
-    analysis.files.push_back({NumberOfExtents, clusters, ld_32(&entry[DIR_FileSize]), path});
+    if (ExfatVolume)
+        analysis.files.push_back({NumberOfExtents, clusters, ExfatFile.dataLength, path, ExfatFile.noFatChain});
+    else
+        analysis.files.push_back({NumberOfExtents, clusters, ld_32(&entry[DIR_FileSize]), path, false});
 }
 
 void WaitForEnd()
@@ -146,7 +150,7 @@ FoundPartition Run::Examine(const Partition &partition)
 {
     Probe probe{Content::Unknown, "unreadable"};
     ProbeAt(partition.start, partition.size, &probe);
-    const bool fat = probe.content == Content::Fat;
+    const bool fat = probe.content == Content::Fat || probe.content == Content::ExFat;
     static const char *const shortNames[] = {"", "FAT (bad field)", "exFAT", "NTFS", "partition table",
                                              "empty", "unknown", "unknown", "too small"};
     return {partition, fat ? probe.what : shortNames[(int)probe.content], fat};
@@ -233,7 +237,8 @@ Fault Run::ChooseVolume()
         return fault;
     if (options_.partition && !haveChosen_)
         return Failed("partition", "no partition table: " + probe.what);
-    if (probe.content != Content::Fat) {
+    exfat_ = probe.content == Content::ExFat;
+    if (probe.content != Content::Fat && !exfat_) {
         diagnosis_ = (haveChosen_ ? "partition " + std::to_string(chosen_.partition.number) + ": " : std::string()) +
                      "not a FAT volume: " + probe.what;
         fprintf(stderr, "vantrel-scan: %s: %s\n", path_.c_str(), diagnosis_.c_str());
@@ -265,6 +270,8 @@ Fault Run::MapVolume()
 // messages, the files and the map.
 Fault Run::Analyse()
 {
+    if (exfat_ && mapFile_ != nullptr)
+        return Failed("map", "--map does not draw exFAT volumes yet");
     analysis.listFiles = options_.listFiles;
     analysis.onlyFragmented = options_.onlyFragmented;
     analysis.partition = haveChosen_ ? &chosen_ : nullptr;
@@ -277,7 +284,7 @@ Fault Run::Analyse()
         FileMeasured = KeepFile;
     ResetStats();
     Running = ANALYSIS_RUNNING;
-    if (!KivNTInitialize() || !GetDiskStats() || !StartDirScanThread()) {
+    if (exfat_ ? !StartExfatScan() : !KivNTInitialize() || !GetDiskStats() || !StartDirScanThread()) {
         if (!diagnosis_.empty())
             return Failed("volume", diagnosis_, true);
         const std::string reason = analysis.messages.empty() ? "no reason given" : analysis.messages.back();

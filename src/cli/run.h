@@ -64,6 +64,7 @@ private:
     bool haveChosen_ = false;
     FoundPartition chosen_;
     std::string diagnosis_;       // what a volume the analysis refuses holds
+    bool exfat_ = false;          // the volume is exFAT: the engine's exFAT reading analyses it
     FILE *mapFile_ = nullptr;     // --map FILE, open from the start until drawn or dropped
     const VolumeMap *map_ = nullptr;   // the finished map
 };

@@ -135,8 +135,9 @@ def options():
         ([small], 0, ["Drive              V: (FAT12)\nTotal space        1457 KB", "Files              12\n",
                       "Most extents       1  V:\\F0.TXT\nFragmentation analysis completed\n"], 0),
         (["--files", small], 0, ["completed\n\nextents\tclusters\tsize\tpath\n1\t1\t1\tV:\\F0.TXT\n"], 0),
-        (["--json", "--files", small], 0, ['"drive": "V:",\n  "fat_bits": 12,', '"completed": true', '"file_list": [\n'
-                                          '    {"extents": 1, "clusters": 1, "size": 1, "path": "V:\\\\F0.TXT"}'], 0),
+        (["--json", "--files", small], 0, ['"drive": "V:",\n  "file_system": "FAT12",\n  "fat_bits": 12,', '"completed": true',
+                                          '"file_list": [\n    {"extents": 1, "clusters": 1, "size": 1, '
+                                          '"no_fat_chain": false, "path": "V:\\\\F0.TXT"}'], 0),
         (["--drive", "d:", small], 0, ["Drive              D: (FAT12)"], 0),
         ([small, "--drive", "Q:", "--json"], 0, ['"drive": "Q:"'], 0),
         (["--throttle", small], 0, ["Files              12\n"], 0.6),

@@ -1,0 +1,176 @@
+#!/usr/bin/env python3
+"""vantrel-scan on real exFAT images written through exfat-fuse (usage: check_exfat.py VANTREL_SCAN WORK_FOLDER).
+Files are copied in with interleaved appends and deletes, so that some are fragmented; then every file's path,
+extents and clusters are those that fls -r -p and istat give, the free space is the allocation bitmap's count as
+dump.exfat gives it, the file count is fsck.exfat -n's, and the same volume in an MBR partition of type 0x07 and in
+a GPT basic data partition is chosen and read alike. Needs root, loop devices and FUSE: without them it says so
+and exits 77 (skipped)."""
+
+import json, os, random, re, shutil, subprocess, sys
+
+SCAN, WORK = sys.argv[1], sys.argv[2]
+TOOLS = ["losetup", "mount.exfat-fuse", "mkfs.exfat", "fsck.exfat", "dump.exfat", "fls", "istat", "sfdisk", "sgdisk"]
+results = []
+
+
+def check(holds, what):
+    results.append(bool(holds))
+    if not holds:
+        print("FAIL " + what)
+    return holds
+
+
+def run(*command):
+    return subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, text=True, errors="replace",
+                          timeout=300)
+
+
+def skip(why):
+    print("check_exfat: skipped: " + why)
+    sys.exit(77)
+
+
+def fill(mount, seed):
+    """Directories several levels deep, files written in interleaved appends (fragmented), deletes that leave
+    holes, large files copied into them, empty files and long Unicode names."""
+    rnd = random.Random(seed)
+    dirs = [mount]
+    for d in range(12):
+        path = os.path.join(rnd.choice(dirs), f"Dir {d} \u00e9t\u00e9" if d % 3 == 0 else f"d{d}")
+        os.mkdir(path)
+        dirs.append(path)
+    files = []
+    for n in range(40):
+        files.append(os.path.join(rnd.choice(dirs), f"file {n} with a rather long name.bin" if n % 4 else f"f{n}.txt"))
+    for _ in range(6):   # appends that interleave
+        for path in rnd.sample(files, 12):
+            with open(path, "ab") as out:
+                out.write(rnd.randbytes(rnd.randint(1, 40000)))
+    for path in files[:10]:
+        if os.path.exists(path):
+            os.remove(path)
+    for n in range(5):   # large copies into the holes
+        with open(os.path.join(rnd.choice(dirs), f"large {n}.dat"), "wb") as out:
+            out.write(rnd.randbytes(rnd.randint(200000, 900000)))
+    for n in range(3):
+        open(os.path.join(rnd.choice(dirs), f"empty {n}"), "wb").close()
+
+
+def make(image, cluster, seed):
+    with open(image, "wb") as out:
+        out.truncate(64 << 20)
+    if not check(run("mkfs.exfat", "-c", str(cluster), image).returncode == 0, f"mkfs.exfat -c {cluster}"):
+        return False
+    loop = run("losetup", "-f", "--show", image)
+    if loop.returncode != 0:
+        skip("no loop device: " + loop.stderr.strip())
+    device = loop.stdout.strip()
+    mount = os.path.join(WORK, "mnt")
+    os.makedirs(mount, exist_ok=True)
+    try:
+        mounted = run("mount.exfat-fuse", device, mount)
+        if mounted.returncode != 0:
+            skip("mount.exfat-fuse cannot mount: " + mounted.stderr.strip())
+        try:
+            fill(mount, seed)
+        finally:
+            run("umount", mount)
+    finally:
+        run("losetup", "-d", device)
+    return True
+
+
+def geometry(image):
+    dump = run("dump.exfat", image).stdout
+    field = lambda name: int(re.search(name + r":\s+(\d+)", dump).group(1))
+    return field("Cluster Heap Offset \\(sector offset\\)"), 1 << field("Sector per Cluster bits"), \
+        field("Free Clusters")
+
+
+def expected_files(image, heap, per_cluster):
+    """path -> (extents, clusters, size) of every file fls lists, from istat's sectors."""
+    files = {}
+    for line in run("fls", "-r", "-p", image).stdout.splitlines():
+        match = re.match(r"r/r (\d+):\t(.*)$", line)
+        if not match or match.group(2).startswith("$"):
+            continue
+        stat = run("istat", image, match.group(1)).stdout
+        size = int(re.search(r"^Size: (\d+)", stat, re.M).group(1))
+        sectors = [int(s) for s in stat.split("Sectors:", 1)[1].split() if s.isdigit() and int(s) != 0]
+        clusters = []
+        for sector in sectors:
+            cluster = (sector - heap) // per_cluster + 2
+            if not clusters or clusters[-1] != cluster:
+                clusters.append(cluster)
+        extents = sum(1 for i, c in enumerate(clusters) if i == 0 or clusters[i - 1] + 1 != c)
+        files[match.group(2)] = (extents, len(clusters), size)
+    return files
+
+
+def scan(image, *options):
+    done = run(SCAN, "--json", "--files", *options, image)
+    check(done.returncode == 0, f"vantrel-scan {image}: exit status {done.returncode}: {done.stderr}")
+    return json.loads(done.stdout) if done.stdout.startswith("{") else {}
+
+
+def compare(image, cluster):
+    heap, per_cluster, free = geometry(image)
+    expected = expected_files(image, heap, per_cluster)
+    report = scan(image)
+    listed = {f["path"][3:].replace("\\", "/"): (f["extents"], f["clusters"], f["size"]) for f in report["file_list"]}
+    measured = {path: value for path, value in expected.items() if value[2] != 0}
+    check(listed == measured, f"{cluster}: files as fls and istat give them:\n  {sorted(listed.items())}\n"
+          f"  {sorted(measured.items())}")
+    check(report["file_system"] == "exFAT" and report["fat_bits"] == 32, f"{cluster}: file system")
+    check(report["cluster_size"] == cluster, f"{cluster}: cluster size {report['cluster_size']}")
+    check(report["free_bytes"] == free * cluster, f"{cluster}: free {report['free_bytes']} != {free} clusters")
+    fsck = run("fsck.exfat", "-n", image).stdout
+    counts = re.search(r"directories (\d+), files (\d+)", fsck)
+    check(counts and report["files"] == int(counts.group(2)), f"{cluster}: files {report['files']}, fsck: {fsck}")
+    check(report["fragmented_files"] == sum(1 for e in measured.values() if e[0] > 1) and
+          report["fragmented_files"] > 0, f"{cluster}: fragmented files {report['fragmented_files']}")
+    check(all(f["extents"] == 1 for f in report["file_list"] if f["no_fat_chain"]), f"{cluster}: flagged files")
+    check(report["completed"] and report["messages"] == [], f"{cluster}: completed, no message")
+    return report, measured
+
+
+def partitioned(image, report):
+    """The volume at 1 MiB of a disk, in an MBR partition of type 0x07 and in a GPT basic data partition."""
+    size = os.path.getsize(image)
+    for label, table in (("mbr", "label: dos\nstart=2048, type=7\n"),
+                         ("gpt", "label: gpt\nstart=2048, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\n")):
+        disk = os.path.join(WORK, f"disk-{label}.img")
+        with open(disk, "wb") as out:
+            out.truncate(size + (2 << 20))
+        check(subprocess.run(["sfdisk", "-q", disk], input=table, capture_output=True, text=True).returncode == 0,
+              f"sfdisk {label}")
+        with open(image, "rb") as source, open(disk, "r+b") as out:
+            out.seek(1 << 20)
+            shutil.copyfileobj(source, out)
+        got = scan(disk)
+        check(got.get("partition", {}).get("file_system") == "exFAT" and got.get("files") == report["files"] and
+              got.get("file_list") == report["file_list"], f"{label}: the partition read as the image")
+
+
+def main():
+    if os.geteuid() != 0:
+        skip("not root (losetup and mount need it)")
+    missing = [tool for tool in TOOLS if shutil.which(tool) is None]
+    if missing:
+        skip("missing " + ", ".join(missing) + " (scripts/deps.sh installs them)")
+    if not os.path.exists("/dev/fuse"):
+        skip("no /dev/fuse")
+    os.makedirs(WORK, exist_ok=True)
+    for cluster, seed in ((4096, 1), (32768, 2), (512, 3)):
+        image = os.path.join(WORK, f"exfat-{cluster}.img")
+        if make(image, cluster, seed):
+            report, measured = compare(image, cluster)
+            if cluster == 4096:
+                partitioned(image, report)
+            print(f"{cluster}-byte clusters: {report['files']} files, {len(measured)} measured, "
+                  f"{report['fragmented_files']} fragmented, {report['total_extents']} extents")
+    print(f"check_exfat: {sum(results)} of {len(results)} checks passed")
+    sys.exit(0 if all(results) else 1)
+
+
+main()
