@@ -1,5 +1,6 @@
 // Fuzz target: one input is a volume image, a memory file mapped to V:. The analysis runs as the
-// window starts it until its KIV_END; then what every analysis must leave behind is checked.
+// window starts it (or, for an input named exFAT, as vantrel-scan starts an exFAT one) until its
+// KIV_END; then what every analysis must leave behind is checked.
 #include <unistd.h>
 
 #include <chrono>
@@ -12,6 +13,8 @@
 
 #include "app/kivifat.h"
 #include "engine/chains.h"
+#include "engine/exfatboot.h"
+#include "engine/exfatscan.h"
 #include "engine/fatdisk.h"
 #include "engine/geometry.h"
 #include "engine/longpath.h"
@@ -31,8 +34,11 @@ DWORD files, smallest, largest;
 void CheckFile(const BYTE *entry, LPCSTR path, DWORD clusters)
 {
     const DWORD size = ld_32(&entry[DIR_FileSize]);
-    Check(clusters >= 1 && clusters <= TotalClusters && (ULONGLONG)(clusters - 1) * BytesPerCluster < size &&
-              size <= (ULONGLONG)clusters * BytesPerCluster, "a measured file's chain does not fit its size");
+    const ULONGLONG whole = ExfatVolume ? ExfatFile.dataLength : size;   // exFAT sizes have 64 bits
+    Check(!ExfatVolume || size == (whole < EX_STATS_MAX_SIZE ? whole : EX_STATS_MAX_SIZE),
+          "an exFAT file's size is not its statistics' size");
+    Check(clusters >= 1 && clusters <= TotalClusters && (ULONGLONG)(clusters - 1) * BytesPerCluster < whole &&
+              whole <= (ULONGLONG)clusters * BytesPerCluster, "a measured file's chain does not fit its size");
     Check(NumberOfExtents >= 1 && NumberOfExtents <= clusters, "a file has more extents than clusters");
     Check(memchr(path, 0, 260) && strncmp(path, "V:\\", 3) == 0, "a path is not V:\\... within 260 bytes");
     Check(!KeepLongNames || (FileLongPath()[0] == '/' && FileShortPath().compare(0, 3, "V:\\") == 0 &&
@@ -84,7 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size)
     lastMessage.clear();
     ResetStats();
     const size_t threads = Threads();
-    if (!KivNTInitialize() || !GetDiskStats() || !StartDirScanThread()) {
+    const bool exfat = size >= SECTOR_SIZE && NamesExfat(data);
+    if (exfat ? !StartExfatScan() : !KivNTInitialize() || !GetDiskStats() || !StartDirScanThread()) {
         Check(hVolumes == INVALID_HANDLE_VALUE && hTmp == NULL, "a refused volume was left open");
         return 0;
     }

@@ -11,7 +11,8 @@
 #include "engine/exfatset.h"
 #include "platform/win32.h"
 
-// True while the prepared volume is an exFAT one (set by StartExfatScan).
+// True when the volume analysed last is an exFAT one: set by StartExfatScan,
+// cleared by StartDirScanThread.
 extern bool ExfatVolume;
 // Free clusters: clear bits of the allocation bitmap over ClusterCount.
 extern ULONGLONG ExfatFreeClusters;

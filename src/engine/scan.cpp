@@ -7,6 +7,7 @@
 
 #include "app/kivifat.h"
 #include "engine/chains.h"
+#include "engine/exfatscan.h"
 #include "engine/fatdisk.h"
 #include "engine/geometry.h"
 #include "engine/longpath.h"
@@ -194,6 +195,7 @@ void ResetStats()
 
 bool StartDirScanThread()
 {
+    ExfatVolume = false;
     ResetWalk();
     if (!PrepareVolume())
         return false;
