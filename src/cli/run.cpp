@@ -270,8 +270,6 @@ Fault Run::MapVolume()
 // messages, the files and the map.
 Fault Run::Analyse()
 {
-    if (exfat_ && mapFile_ != nullptr)
-        return Failed("map", "--map does not draw exFAT volumes yet");
     analysis.listFiles = options_.listFiles;
     analysis.onlyFragmented = options_.onlyFragmented;
     analysis.partition = haveChosen_ ? &chosen_ : nullptr;

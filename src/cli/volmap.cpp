@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "engine/chains.h"
+#include "engine/exfatscan.h"
 #include "engine/fatdisk.h"
 #include "engine/geometry.h"
 #include "engine/walker.h"
@@ -37,6 +38,32 @@ DWORD BadMark()
     return FatBits == 12 ? 0xFF7u : FatBits == 16 ? 0xFFF7u : 0x0FFFFFF7u;
 }
 
+// exFAT: a file's clusters are the runs the walk measured; the clusters no
+// walk reached are free or lost by the allocation bitmap, the bitmap's and
+// the up-case table's own as directory data (the volume's structures). Bad
+// clusters are marked only in the FAT, which is not read whole: on exFAT they
+// show as lost.
+void MapExfatFile()
+{
+    const MapState state = NumberOfExtents > 1 ? MAP_FRAGMENTED : MAP_CONTIGUOUS;
+    for (const ExfatRun &run : ExfatFileRuns)
+        for (DWORD c = 0; c < run.length; c++)
+            Mark(run.first + c, state);
+}
+
+const VolumeMap &FinishExfatMap()
+{
+    for (const ExfatRun &run : ExfatSystemRuns)
+        for (DWORD c = 0; c < run.length; c++)
+            Mark(run.first + c, MAP_DIRECTORY);
+    for (DWORD i = 0; i < TotalClusters; i++) {
+        if (map.states[i] == MAP_UNSEEN)
+            map.states[i] = ExfatClusterInUse(i + 2) ? MAP_LOST : MAP_FREE;
+        map.counts[map.states[i]]++;
+    }
+    return map;
+}
+
 }  // namespace
 
 void BeginVolumeMap()
@@ -48,6 +75,10 @@ void BeginVolumeMap()
 
 void MapMeasuredFile(const BYTE *entry, DWORD clusters)
 {
+    if (ExfatVolume) {
+        MapExfatFile();
+        return;
+    }
     const BYTE *fat = (const BYTE *)GlobalLock(hFat);
     if (fat == NULL)
         return;
@@ -64,6 +95,8 @@ const VolumeMap &FinishVolumeMap()
 {
     DirClusterRead = NULL;
     Mark(0, MAP_UNSEEN);   // sizes a map that nothing marked
+    if (ExfatVolume)
+        return FinishExfatMap();
     const BYTE *fat = (const BYTE *)GlobalLock(hFat);
     for (DWORD i = 0; i < TotalClusters; i++) {
         const DWORD link = fat != NULL ? NextCluster(fat, i + 2) : NO_FAT_ENTRY;

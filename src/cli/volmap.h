@@ -1,6 +1,7 @@
 // The volume map: one state per data cluster, marked as the scan walks
 // (directories through DirClusterRead, files through the FileMeasured hook)
-// and completed from the FAT afterwards, with the count of each state.
+// and completed from the FAT afterwards (on exFAT from the allocation
+// bitmap), with the count of each state.
 #pragma once
 
 #include <vector>

@@ -81,6 +81,10 @@
 #define EXB_FirstCluster 20             // 32 bits
 #define EXB_DataLength 24               // 64 bits
 
+// Up-case table entry (0x82).
+#define EXU_FirstCluster 20             // 32 bits
+#define EXU_DataLength 24               // 64 bits
+
 inline ULONGLONG ld_64(const BYTE *ptr)
 {
     return (ULONGLONG)ld_32(ptr) | ((ULONGLONG)ld_32(ptr + 4) << 32);

@@ -21,6 +21,7 @@ ULONGLONG ExfatFreeClusters;
 bool ExfatBackupBoot;
 ExfatEntry ExfatFile;
 std::vector<ExfatRun> ExfatFileRuns;
+std::vector<ExfatRun> ExfatSystemRuns;
 
 namespace {
 
@@ -29,7 +30,7 @@ ULONGLONG FatStart;                     // byte offset of the current FAT
 std::vector<BYTE> FatSector;            // the FAT sector read last
 ULONGLONG FatSectorRead = ~0ull;        // its number within the FAT
 std::vector<BYTE> DirClustersRead;      // a bit per cluster number read as directory data
-std::vector<ExfatRun> DirRuns;
+std::vector<BYTE> Bitmap;               // the allocation bitmap, ClusterCount bits at least
 
 // A directory is read up to 65,536 entries, as on FAT.
 const ULONGLONG MaxDirBytes = 0x10000 * SZ_DIRE;
@@ -227,16 +228,32 @@ bool CountFree(const BYTE *root, DWORD rootSlots)
     if (!InHeap(first) || first - 2 + clusters > Boot.clusterCount)
         return Fail("ERROR - exFAT - Allocation bitmap outside the cluster heap");
     const ULONGLONG bytes = (needed + Boot.bytesPerSector - 1) & ~(Boot.bytesPerSector - 1);
-    std::vector<BYTE> bitmap((size_t)bytes);
-    if (const NTSTATUS status = ReadBytes(ClusterOffset(first), (ULONG)bytes, bitmap.data())) {
+    Bitmap.assign((size_t)bytes, 0);
+    if (const NTSTATUS status = ReadBytes(ClusterOffset(first), (ULONG)bytes, Bitmap.data())) {
         ShowStatus("exFAT allocation bitmap", status);
         return Fail(NULL);
     }
     ULONGLONG used = 0;
     for (DWORD c = 0; c < Boot.clusterCount; c++)
-        used += (bitmap[c / 8] >> (c % 8)) & 1;
+        used += (Bitmap[c / 8] >> (c % 8)) & 1;
     ExfatFreeClusters = Boot.clusterCount - used;
+    ExfatSystemRuns.push_back({first, (DWORD)clusters});
     return true;
+}
+
+// Notes the up-case table's clusters, when the root names one in the heap.
+void NoteUpCase(const BYTE *root, DWORD rootSlots)
+{
+    for (DWORD index = 0; index < rootSlots && root[index * SZ_DIRE] != EX_TYPE_END; index++) {
+        const BYTE *slot = root + (size_t)index * SZ_DIRE;
+        if (slot[EX_EntryType] != EX_TYPE_UPCASE)
+            continue;
+        const DWORD first = ld_32(&slot[EXU_FirstCluster]);
+        const ULONGLONG clusters = (ld_64(&slot[EXU_DataLength]) + Boot.bytesPerCluster - 1) / Boot.bytesPerCluster;
+        if (InHeap(first) && clusters != 0 && first - 2 + clusters <= Boot.clusterCount)
+            ExfatSystemRuns.push_back({first, (DWORD)clusters});
+        return;
+    }
 }
 
 // The whole paths of `name` in the current directory: "/dir/name" and the
@@ -376,6 +393,12 @@ DWORD WINAPI ExfatScanThread(LPVOID)
 
 }  // namespace
 
+bool ExfatClusterInUse(DWORD cluster)
+{
+    return InHeap(cluster) && (size_t)(cluster - 2) / 8 < Bitmap.size() &&
+           ((Bitmap[(cluster - 2) / 8] >> ((cluster - 2) % 8)) & 1) != 0;
+}
+
 bool ExfatChain(DWORD first, bool noFatChain, ULONGLONG needed, std::vector<ExfatRun> *runs)
 {
     runs->clear();
@@ -408,6 +431,8 @@ bool StartExfatScan()
     ExfatVolume = true;
     ExfatBackupBoot = false;
     ExfatFreeClusters = 0;
+    ExfatSystemRuns.clear();
+    Bitmap.clear();
     FatSectorRead = ~0ull;
     CloseVolume();
     char path[8] = "\\\\.\\";
@@ -447,6 +472,7 @@ bool StartExfatScan()
     }
     if (!CountFree(root.data(), (DWORD)(root.size() / SZ_DIRE)))
         return false;
+    NoteUpCase(root.data(), (DWORD)(root.size() / SZ_DIRE));
     ClusterSize = Boot.bytesPerCluster;
     TotalSpace = (ULONGLONG)Boot.clusterCount * Boot.bytesPerCluster;
     FreeSpace = ExfatFreeClusters * Boot.bytesPerCluster / 1000;

@@ -27,6 +27,14 @@ struct ExfatRun {
 };
 extern ExfatEntry ExfatFile;
 extern std::vector<ExfatRun> ExfatFileRuns;
+// The clusters of the volume's own structures that the root's entries name:
+// the allocation bitmap and the up-case table (consecutive, as written), as
+// far as they lie in the heap.
+extern std::vector<ExfatRun> ExfatSystemRuns;
+
+// True when `cluster` is set in the allocation bitmap (read once, kept for
+// the analyzer's map); false for clusters outside the heap.
+bool ExfatClusterInUse(DWORD cluster);
 
 // The largest size CalculateStats records: its sizes have 32 bits, so the
 // statistics hold larger files at 0xFFFFFFFF bytes (ExfatFile has the whole size).

@@ -2,9 +2,9 @@
 """vantrel-scan on real exFAT images written through exfat-fuse (usage: check_exfat.py VANTREL_SCAN WORK_FOLDER).
 Files are copied in with interleaved appends and deletes, so that some are fragmented; then every file's path,
 extents and clusters are those that fls -r -p and istat give, the free space is the allocation bitmap's count as
-dump.exfat gives it, the file count is fsck.exfat -n's, and the same volume in an MBR partition of type 0x07 and in
-a GPT basic data partition is chosen and read alike. Needs root, loop devices and FUSE: without them it says so
-and exits 77 (skipped)."""
+dump.exfat gives it (and so are the map's free clusters, none lost), the file count is fsck.exfat -n's, and the
+same volume in an MBR partition of type 0x07 and in a GPT basic data partition is chosen and read alike. Needs
+root, loop devices and FUSE: without them it says so and exits 77 (skipped)."""
 
 import json, os, random, re, shutil, subprocess, sys
 
@@ -131,6 +131,11 @@ def compare(image, cluster):
           report["fragmented_files"] > 0, f"{cluster}: fragmented files {report['fragmented_files']}")
     check(all(f["extents"] == 1 for f in report["file_list"] if f["no_fat_chain"]), f"{cluster}: flagged files")
     check(report["completed"] and report["messages"] == [], f"{cluster}: completed, no message")
+    # The map: free from the bitmap, nothing lost on a sound volume, every measured cluster a file's.
+    counts = scan(image, "--map", os.path.join(WORK, "map.svg")).get("map", {}).get("clusters", {})
+    check(counts.get("free") == free and counts.get("lost") == 0 and counts.get("bad") == 0 and
+          counts.get("contiguous", 0) + counts.get("fragmented", 0) == sum(e[1] for e in measured.values()) and
+          counts.get("directory", 0) >= 3, f"{cluster}: map {counts}")
     return report, measured
 
 

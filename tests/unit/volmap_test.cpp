@@ -2,11 +2,15 @@
 // once, in the most severe state it holds, from one analysis.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 
+#include "app/kivifat.h"
 #include "cli/volmap.h"
+#include "engine/exfatscan.h"
 #include "engine/scan.h"
 #include "engine/walker.h"
+#include "support/exfatimage.h"
 #include "support/testplatform.h"
 
 namespace {
@@ -64,6 +68,43 @@ TEST(VolumeMap, CountsEachClusterOnceInItsWorstState)
         EXPECT_EQ(map.states.size(), (size_t)test.layout.Clusters()) << test.what;
     }
     FileMeasured = NULL;
+}
+
+TEST(VolumeMap, OnExfatTakesFreeAndLostFromTheAllocationBitmap)
+{
+    // The bitmap, up-case table and root (2 to 4) and a directory (12) as directory data, a flagged
+    // file (5 to 7), a fragmented one (8, 10, 11), a cluster in use that nothing reaches (20), and a
+    // file whose FAT chain loops (13, 14: lost, as the walk measured nothing there).
+    ExfatImage image(64);
+    image.Allocate(5, 3);
+    unsigned slot = 3;
+    slot += image.Write(image.Root(slot), {u"flagged", false, 5, 1500, true});
+    image.Chain({8, 10, 11});
+    slot += image.Write(image.Root(slot), {u"fragmented", false, 8, 1500});
+    image.Chain({12});
+    slot += image.Write(image.Root(slot), {u"dir", true, 12, 512});
+    image.Chain({13, 14});
+    image.SetLink(14, 13);
+    image.Write(image.Root(slot), {u"loop", false, 13, 1000});
+    image.Allocate(20, 1);
+    FileMeasured = MapFile;
+    BeginVolumeMap();
+    hWndMain = TestWindow();
+    GiveAway = false;
+    ASSERT_TRUE(MapDrive('V', image.Save("M.img")));
+    strcpy(cDrive, "V:");
+    ResetStats();
+    ASSERT_TRUE(StartExfatScan() && WaitForCommand(KIV_END, 20000));
+    const VolumeMap &map = FinishVolumeMap();
+    FileMeasured = NULL;
+    const ULONGLONG *n = map.counts;
+    EXPECT_EQ(n[MAP_UNSEEN], 0u);
+    EXPECT_EQ(n[MAP_FREE], 64u - 13);
+    EXPECT_EQ(n[MAP_CONTIGUOUS], 3u);
+    EXPECT_EQ(n[MAP_DIRECTORY], 4u);
+    EXPECT_EQ(n[MAP_FRAGMENTED], 3u);
+    EXPECT_EQ(n[MAP_LOST], 3u);
+    EXPECT_EQ(n[MAP_BAD], 0u);
 }
 
 TEST(VolumeMap, SharesCellsOnlyAboveAMillionClusters)
