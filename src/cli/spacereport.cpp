@@ -56,7 +56,7 @@ void PrintSpaceText(const Analysis &analysis)
                PlaceOf(largest, analysis.volumeStart).offset);
     printf("Fragmented dirs    %lu\n", (unsigned long)analysis.fragmentedDirectories);
     if (analysis.fitsAsked)
-        printf("Fits %-13llu  %s\n", analysis.fitsSize, Fits(analysis) ? "yes" : "no");
+        printf("Fits %-13llu %s\n", analysis.fitsSize, Fits(analysis) ? "yes" : "no");
 }
 
 void WriteSpaceMembers(JsonWriter &json, const Analysis &analysis)
