@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/check.h"
+#include "cli/extents.h"
 #include "cli/partitions.h"
 #include "platform/win32.h"
 
@@ -27,6 +29,7 @@ struct MeasuredFile {
     DWORD clusters;
     DWORD size;
     std::string path;   // code page 437, as the program builds it
+    std::vector<ClusterRun> runs;   // with --runs
 };
 
 struct Analysis {
@@ -39,6 +42,13 @@ struct Analysis {
     const char *mapPath;                  // --map FILE, or NULL
     unsigned long long mapPerCell;        // clusters per cell of the map
     const ULONGLONG *mapCounts;           // clusters in each MapState, once the map is made
+    bool listRuns;                        // --runs: the runs of each file listed
+    ULONGLONG volumeStart;                // the volume's byte offset in the image or device
+    FreeExtents free;                     // the FAT's free runs
+    DWORD fragmentedDirectories;          // directories in more than one run
+    bool fitsAsked;                       // --fits SIZE
+    ULONGLONG fitsSize;
+    const CheckReport *check;             // --check: the files named, or NULL
 };
 
 // The map's summary line: drive, size, files, fragmented files, average extents.
