@@ -13,6 +13,7 @@ packages=("$@")
   xvfb xauth                                    # a display for them when there is none
   dosfstools mtools python3                     # making, filling and checking FAT images
   python3-jsonschema                            # vantrel-scan --json against its schema
+  sleuthkit                                     # fiwalk: byte runs of every file, against vantrel-scan's runs
   fdisk gdisk                                   # disk images with MBR and GPT partition tables
   man-db bash-completion                        # the package test: its manual page and completion
   exfatprogs exfat-fuse fuse3 sleuthkit         # making, filling and checking exFAT images

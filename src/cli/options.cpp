@@ -10,7 +10,8 @@
 #include "platform/driveletter.h"
 
 const char kVersion[] = "vantrel-scan (Vantrel) " VANTREL_VERSION;
-const char kUsage[] = "usage: vantrel-scan [OPTION]... PATH\n";
+const char kUsage[] = "usage: vantrel-scan [OPTION]... PATH\n"
+                      "       vantrel-scan --check [--max-extents=N] [OPTION]... PATH NAME...\n";
 const char kHelp[] =
     "Measures how fragmented the files of a FAT12, FAT16 or FAT32 volume are.\n"
     "PATH is an image file, a block device or a disk image with an MBR or GPT\n"
@@ -28,6 +29,15 @@ const char kHelp[] =
 #else
     "      --map=FILE          (drawn by the host build only; this build exits 2)\n"
 #endif
+    "      --check             check the files that the NAMEs after PATH name: a path\n"
+    "                          in the volume or a pattern with * and ? ('*.hda',\n"
+    "                          '/GAMES/*.iso'), long or short names, any case\n"
+    "      --max-extents=N     the most extents a checked file may have (default 1)\n"
+    "      --require-flag      on exFAT, a checked file passes only when its NoFatChain\n"
+    "                          flag is set too\n"
+    "      --runs              list each listed file's runs (first cluster+clusters)\n"
+    "      --fits=SIZE         whether a file of SIZE bytes (suffix k, M or G for\n"
+    "                          KiB, MiB, GiB) fits in one free extent\n"
     "  -h, --help              show this help and exit\n"
     "  -V, --version           show the version and exit\n"
     "\n"
@@ -35,12 +45,13 @@ const char kHelp[] =
     "\n"
     "Exit status: 0 when the analysis completed, 1 when it ended on an error\n"
     "(or its output could not be written), 2 for a usage error or a volume that\n"
-    "cannot be opened or prepared.\n";
+    "cannot be opened or prepared, 3 when a checked file has more extents than\n"
+    "allowed or SIZE does not fit, 4 when a NAME names no measured file.\n";
 
 namespace {
 
 // The options without a short form.
-enum { FRAGMENTED = 256, LIST_PARTITIONS, DRIVE, THROTTLE, MAP };
+enum { FRAGMENTED = 256, LIST_PARTITIONS, DRIVE, THROTTLE, MAP, CHECK, MAX_EXTENTS, RUNS, FITS, REQUIRE_FLAG };
 
 const char kShortOptions[] = ":hVjfp:";   // ':' first: a missing argument returns ':'
 const option kLongOptions[] = {
@@ -52,6 +63,11 @@ const option kLongOptions[] = {
     {"drive", required_argument, nullptr, DRIVE},
     {"throttle", no_argument, nullptr, THROTTLE},
     {"map", required_argument, nullptr, MAP},
+    {"check", no_argument, nullptr, CHECK},
+    {"max-extents", required_argument, nullptr, MAX_EXTENTS},
+    {"require-flag", no_argument, nullptr, REQUIRE_FLAG},
+    {"runs", no_argument, nullptr, RUNS},
+    {"fits", required_argument, nullptr, FITS},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -100,6 +116,34 @@ bool ParsePartition(const std::string &text, unsigned *number)
     return *number != 0;
 }
 
+// --max-extents N: a whole number from 1 to 4294967295.
+bool ParseMaxExtents(const std::string &text, unsigned long *number)
+{
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const unsigned long long value = std::stoull(text);
+    *number = (unsigned long)value;
+    return value != 0 && value <= 0xFFFFFFFFull;
+}
+
+// --fits SIZE: a whole number of bytes above 0, or of KiB, MiB or GiB with
+// the suffix k, M or G (either case), below 2^53.
+bool ParseSize(const std::string &text, unsigned long long *bytes)
+{
+    const size_t digits = text.find_first_not_of("0123456789");
+    const std::string number = text.substr(0, digits);
+    const std::string suffix = digits == std::string::npos ? std::string() : text.substr(digits);
+    if (number.empty() || number.size() > 16 || suffix.size() > 1)
+        return false;
+    const char unit = suffix.empty() ? 0 : (char)(suffix[0] | 0x20);
+    const unsigned shift = unit == 0 ? 0 : unit == 'k' ? 10 : unit == 'm' ? 20 : unit == 'g' ? 30 : 64;
+    const unsigned long long value = std::stoull(number);
+    if (shift == 64 || value == 0 || value >= (1ull << (53 - shift)))
+        return false;
+    *bytes = value << shift;
+    return true;
+}
+
 // Takes --map FILE: a name ending in .png or .svg (any case); the fault or "".
 std::string ParseMap(const std::string &value, Options *options)
 {
@@ -142,6 +186,18 @@ std::string Apply(int code, const char *argument, Options *options)
             return "invalid drive '" + value + "' (a letter and a colon, such as V:)";
         break;
     case MAP: return ParseMap(value, options);
+    case CHECK: options->check = true; break;
+    case RUNS: options->listRuns = true; break;
+    case REQUIRE_FLAG: options->requireFlag = true; break;
+    case MAX_EXTENTS:
+        if (!ParseMaxExtents(value, &options->maxExtents))
+            return "invalid number of extents '" + value + "' (a whole number from 1)";
+        break;
+    case FITS:
+        options->fits = true;
+        if (!ParseSize(value, &options->fitsSize))
+            return "invalid size '" + value + "' (bytes, or a number with k, M or G, above 0)";
+        break;
     }
     return std::string();
 }
@@ -173,6 +229,12 @@ std::string ParseOptions(int argc, char **argv, Options *options)
             keep(Apply(code, optarg, options));
     }
     for (int i = optind; i < argc; i++) {
+        if (options->path != nullptr && options->check) {
+            if (argv[i][0] == 0)
+                keep("empty NAME: give a file's path in the volume or a pattern");
+            options->names.push_back(argv[i]);
+            continue;
+        }
         if (options->path != nullptr)
             keep(std::string("extra operand '") + argv[i] + "'");
         else if (strcmp(argv[i], "-") == 0)
@@ -181,5 +243,16 @@ std::string ParseOptions(int argc, char **argv, Options *options)
     }
     if (options->path == nullptr && !options->help && !options->version)
         keep("missing PATH");
+    const bool asked = !options->help && !options->version;
+    if (asked && options->check && options->path != nullptr && options->names.empty())
+        keep("option '--check' needs a NAME after PATH");
+    if (asked && !options->check && options->maxExtents != 0)
+        keep("option '--max-extents' needs '--check'");
+    if (asked && !options->check && options->requireFlag)
+        keep("option '--require-flag' needs '--check'");
+    if (options->maxExtents == 0)
+        options->maxExtents = 1;
+    if (asked && options->listRuns && !options->check && !options->listFiles)
+        keep("option '--runs' needs '--files', '--fragmented' or '--check'");
     return fault;
 }

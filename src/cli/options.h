@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 struct Options {
     bool json = false;             // -j, --json
@@ -18,6 +19,13 @@ struct Options {
     const char *path = nullptr;    // PATH
     std::string map;               // --map FILE
     bool svg = false;              // the map's FILE ends in .svg
+    bool check = false;            // --check PATH NAME...
+    std::vector<std::string> names;   // the NAMEs of --check
+    unsigned long maxExtents = 0;  // --max-extents N: most extents a checked file may have (1 when not given)
+    bool listRuns = false;         // --runs: each listed file's runs
+    bool requireFlag = false;      // --require-flag: an exFAT file passes --check only with NoFatChain set
+    bool fits = false;             // --fits SIZE
+    unsigned long long fitsSize = 0;   // SIZE in bytes
 };
 
 // Reads the command line into `options`; the first fault, or "". Every option

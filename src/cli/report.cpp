@@ -6,6 +6,7 @@
 
 #include "app/kivifat.h"
 #include "cli/json.h"
+#include "cli/spacereport.h"
 #include "cli/text.h"
 #include "cli/volmap.h"
 #include "engine/exfatscan.h"
@@ -135,13 +136,17 @@ void PrintText(const Analysis &analysis)
                PathText(SmallestFileName).c_str());
         printf("Most extents       %lu  %s\n", (unsigned long)MaxExtents, PathText(MaxExtentsFileName).c_str());
     }
+    PrintSpaceText(analysis);
     printf("%s\n", analysis.completed ? "Fragmentation analysis completed" : "Fragmentation analysis ended on an error");
     if (analysis.listFiles) {
-        printf("\nextents\tclusters\tsize\tpath\n");
+        printf("\nextents\tclusters\tsize\t%spath\n", analysis.listRuns ? "runs\t" : "");
         for (const MeasuredFile &file : analysis.files)
-            printf("%lu\t%u\t%llu\t%s\n", (unsigned long)file.extents, (unsigned)file.clusters,
-                   (unsigned long long)file.size, PathText(file.path.c_str()).c_str());
+            printf("%lu\t%u\t%llu\t%s%s\n", (unsigned long)file.extents, (unsigned)file.clusters,
+                   (unsigned long long)file.size, analysis.listRuns ? (RunsText(file.runs) + "\t").c_str() : "",
+                   PathText(file.path.c_str()).c_str());
     }
+    if (analysis.check != nullptr)
+        PrintCheckText(analysis);
 }
 
 void PrintJson(const Analysis &analysis)
@@ -169,6 +174,7 @@ void PrintJson(const Analysis &analysis)
     WriteRecord(json, "largest_file", LargestFileSize != 0, "size", LargestFileSize, LargestFileName);
     WriteRecord(json, "smallest_file", SmallestFileSize != 0xFFFFFFFF, "size", SmallestFileSize, SmallestFileName);
     WriteRecord(json, "most_fragmented_file", MaxExtents != 0, "extents", MaxExtents, MaxExtentsFileName);
+    WriteSpaceMembers(json, analysis);
     if (analysis.partition != nullptr) {
         json.Key("partition");
         WritePartition(json, *analysis.partition);
@@ -199,10 +205,14 @@ void PrintJson(const Analysis &analysis)
             json.Key("size").Number(file.size);
             json.Key("no_fat_chain").Bool(file.noFatChain);
             json.Key("path").String(PathText(file.path.c_str()));
+            if (analysis.listRuns)
+                WriteRuns(json, file.runs, analysis.volumeStart);
             json.EndObject();
         }
         json.EndArray();
     }
+    if (analysis.check != nullptr)
+        WriteCheck(json, analysis);
     json.EndObject();
 }
 

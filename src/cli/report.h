@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/check.h"
+#include "cli/extents.h"
 #include "cli/partitions.h"
 #include "platform/win32.h"
 
@@ -28,6 +30,7 @@ struct MeasuredFile {
     ULONGLONG size;
     std::string path;   // code page 437, as the program builds it (UTF-8 on exFAT)
     bool noFatChain;    // exFAT: the stream entry's NoFatChain flag; false on FAT
+    std::vector<ClusterRun> runs;   // with --runs
 };
 
 struct Analysis {
@@ -40,6 +43,13 @@ struct Analysis {
     const char *mapPath;                  // --map FILE, or NULL
     unsigned long long mapPerCell;        // clusters per cell of the map
     const ULONGLONG *mapCounts;           // clusters in each MapState, once the map is made
+    bool listRuns;                        // --runs: the runs of each file listed
+    ULONGLONG volumeStart;                // the volume's byte offset in the image or device
+    FreeExtents free;                     // the FAT's free runs
+    DWORD fragmentedDirectories;          // directories in more than one run
+    bool fitsAsked;                       // --fits SIZE
+    ULONGLONG fitsSize;
+    const CheckReport *check;             // --check: the files named, or NULL
 };
 
 // "FAT12", "FAT16", "FAT32" or "exFAT": the file system analysed.

@@ -12,7 +12,10 @@
 #include <vector>
 
 #include "app/kivifat.h"
+#include "cli/check.h"
+#include "cli/extents.h"
 #include "cli/progress.h"
+#include "cli/spacereport.h"
 #ifdef VANTREL_MAP
 #include "cli/mapdraw.h"
 #endif
@@ -20,7 +23,9 @@
 #include "engine/exfatscan.h"
 #include "engine/fatdisk.h"
 #include "engine/geometry.h"
+#include "engine/longpath.h"
 #include "engine/scan.h"
+#include "engine/walker.h"
 #include "platform/driveletter.h"
 #include "volume/volume.h"
 
@@ -42,12 +47,25 @@ void KeepFile(const BYTE *entry, LPCSTR path, DWORD clusters)
 {
     if (analysis.mapPath != nullptr)
         MapMeasuredFile(entry, clusters);
+    if (analysis.check != nullptr)
+        CheckMeasuredFile(entry, clusters);
     if (!analysis.listFiles || (analysis.onlyFragmented && NumberOfExtents <= 1))
         return;
-    if (ExfatVolume)
-        analysis.files.push_back({NumberOfExtents, clusters, ExfatFile.dataLength, path, ExfatFile.noFatChain});
-    else
-        analysis.files.push_back({NumberOfExtents, clusters, ld_32(&entry[DIR_FileSize]), path, false});
+    const bool exfat = ExfatVolume;
+    analysis.files.push_back({NumberOfExtents, clusters, exfat ? ExfatFile.dataLength : ld_32(&entry[DIR_FileSize]),
+                              path, exfat && ExfatFile.noFatChain,
+                              analysis.listRuns ? FileRuns(entry, clusters) : std::vector<ClusterRun>()});
+}
+
+// Each directory cluster the walk claims: to the map's hook when there is a
+// map, and to the count of fragmented directories.
+DIRREAD mapDirClusterRead;
+
+void KeepDirCluster(DWORD cluster)
+{
+    if (mapDirClusterRead != NULL)
+        mapDirClusterRead(cluster);
+    NoteDirectoryCluster(cluster);
 }
 
 void WaitForEnd()
@@ -278,7 +296,22 @@ Fault Run::Analyse()
         analysis.mapPath = options_.map.c_str();
         BeginVolumeMap();
     }
-    if (analysis.listFiles || analysis.mapPath != nullptr)
+    // Whole long paths, which --check matches; with them the walk enters
+    // directories however deep their paths.
+    KeepLongNames = true;
+    analysis.listRuns = options_.listRuns;
+    analysis.volumeStart = haveChosen_ ? chosen_.partition.start : 0;
+    analysis.fitsAsked = options_.fits;
+    analysis.fitsSize = options_.fitsSize;
+    if (options_.check) {
+        BeginCheck(options_.names, options_.maxExtents, options_.requireFlag);
+        analysis.check = &CheckedFiles();
+        DirLoaded = CheckLoadedDirectory;
+    }
+    mapDirClusterRead = DirClusterRead;
+    DirClusterRead = KeepDirCluster;
+    BeginDirectoryRuns();
+    if (analysis.listFiles || analysis.mapPath != nullptr || analysis.check != nullptr)
         FileMeasured = KeepFile;
     ResetStats();
     Running = ANALYSIS_RUNNING;
@@ -292,6 +325,9 @@ Fault Run::Analyse()
     WaitForEnd();
     StopProgress();
     analysis.completed = WalkCompleted;
+    DirClusterRead = mapDirClusterRead;
+    analysis.free = CountFreeExtents();
+    analysis.fragmentedDirectories = FragmentedDirectories();
     if (analysis.mapPath != nullptr) {
         map_ = &FinishVolumeMap();
         analysis.mapCounts = map_->counts;
@@ -300,13 +336,23 @@ Fault Run::Analyse()
     return Fault();
 }
 
+// Exit status 1 for an analysis that ended on an error comes first, as its
+// answers are incomplete; then 4 for a NAME that names no file, and 3 for a
+// file with too many extents or a SIZE that does not fit.
 int Run::Report()
 {
+    const bool named = analysis.check == nullptr || EveryNameMatched(path_.c_str());
+    const bool passed = analysis.check == nullptr || EveryFilePasses();
+    const ULONGLONG dataBytes = (ULONGLONG)TotalClusters * BytesPerCluster;
+    if (analysis.fitsAsked && analysis.fitsSize > dataBytes)
+        fprintf(stderr, "vantrel-scan: %s: %llu bytes are more than the volume's whole data area (%llu bytes)\n",
+                path_.c_str(), analysis.fitsSize, dataBytes);
+    const bool fits = !analysis.fitsAsked || Fits(analysis);
     if (options_.json)
         PrintJson(analysis);
     else
         PrintText(analysis);
-    return analysis.completed ? 0 : 1;
+    return !analysis.completed ? 1 : !named ? 4 : !passed || !fits ? 3 : 0;
 }
 
 int Run::DrawMap(int status)

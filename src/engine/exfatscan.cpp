@@ -22,6 +22,7 @@ bool ExfatBackupBoot;
 ExfatEntry ExfatFile;
 std::vector<ExfatRun> ExfatFileRuns;
 std::vector<ExfatRun> ExfatSystemRuns;
+DWORD ExfatFragmentedDirectories;
 
 namespace {
 
@@ -162,6 +163,8 @@ bool ClaimRuns(const std::vector<ExfatRun> &runs, ULONGLONG clusters)
             if (DirClustersRead[c / 8] & (1u << (c % 8)))
                 return false;
     seen = 0;
+    if (runs.size() > 1 && runs[0].length < clusters)
+        ExfatFragmentedDirectories++;
     for (const ExfatRun &run : runs)
         for (DWORD c = run.first; c - run.first < run.length && seen < clusters; c++, seen++) {
             DirClustersRead[c / 8] |= (BYTE)(1u << (c % 8));
@@ -432,6 +435,7 @@ bool StartExfatScan()
     ExfatBackupBoot = false;
     ExfatFreeClusters = 0;
     ExfatSystemRuns.clear();
+    ExfatFragmentedDirectories = 0;
     Bitmap.clear();
     FatSectorRead = ~0ull;
     CloseVolume();

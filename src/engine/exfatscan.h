@@ -32,6 +32,9 @@ extern std::vector<ExfatRun> ExfatFileRuns;
 // far as they lie in the heap.
 extern std::vector<ExfatRun> ExfatSystemRuns;
 
+// Directories whose clusters, as the walk claims them, lie in more than one run.
+extern DWORD ExfatFragmentedDirectories;
+
 // True when `cluster` is set in the allocation bitmap (read once, kept for
 // the analyzer's map); false for clusters outside the heap.
 bool ExfatClusterInUse(DWORD cluster);

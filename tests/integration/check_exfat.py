@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """vantrel-scan on real exFAT images written through exfat-fuse (usage: check_exfat.py VANTREL_SCAN WORK_FOLDER).
 Files are copied in with interleaved appends and deletes, so that some are fragmented; then every file's path,
-extents and clusters are those that fls -r -p and istat give, the free space is the allocation bitmap's count as
+extents, clusters and runs are those that fls -r -p and istat give, --check --require-flag passes the flagged
+ones only, the free space is the allocation bitmap's count as
 dump.exfat gives it (and so are the map's free clusters, none lost), the file count is fsck.exfat -n's, and the
 same volume in an MBR partition of type 0x07 and in a GPT basic data partition is chosen and read alike. Needs
 root, loop devices and FUSE: without them it says so and exits 77 (skipped)."""
@@ -102,8 +103,13 @@ def expected_files(image, heap, per_cluster):
             cluster = (sector - heap) // per_cluster + 2
             if not clusters or clusters[-1] != cluster:
                 clusters.append(cluster)
-        extents = sum(1 for i, c in enumerate(clusters) if i == 0 or clusters[i - 1] + 1 != c)
-        files[match.group(2)] = (extents, len(clusters), size)
+        runs = []
+        for c in clusters:
+            if runs and runs[-1][0] + runs[-1][1] == c:
+                runs[-1][1] += 1
+            else:
+                runs.append([c, 1])
+        files[match.group(2)] = (len(runs), len(clusters), size, [tuple(run) for run in runs])
     return files
 
 
@@ -116,8 +122,10 @@ def scan(image, *options):
 def compare(image, cluster):
     heap, per_cluster, free = geometry(image)
     expected = expected_files(image, heap, per_cluster)
-    report = scan(image)
-    listed = {f["path"][3:].replace("\\", "/"): (f["extents"], f["clusters"], f["size"]) for f in report["file_list"]}
+    report = scan(image, "--runs")
+    listed = {f["path"][3:].replace("\\", "/"): (f["extents"], f["clusters"], f["size"],
+                                                 [(r["cluster"], r["clusters"]) for r in f["runs"]])
+              for f in report["file_list"]}
     measured = {path: value for path, value in expected.items() if value[2] != 0}
     check(listed == measured, f"{cluster}: files as fls and istat give them:\n  {sorted(listed.items())}\n"
           f"  {sorted(measured.items())}")
@@ -131,6 +139,13 @@ def compare(image, cluster):
           report["fragmented_files"] > 0, f"{cluster}: fragmented files {report['fragmented_files']}")
     check(all(f["extents"] == 1 for f in report["file_list"] if f["no_fat_chain"]), f"{cluster}: flagged files")
     check(report["completed"] and report["messages"] == [], f"{cluster}: completed, no message")
+    # --check --require-flag: a file passes only when it is flagged too; exit status 3 when one fails.
+    done = run(SCAN, "--json", "--check", "--require-flag", "--max-extents=100000", image, "*")
+    checked = json.loads(done.stdout).get("check", {}).get("files", []) if done.stdout.startswith("{") else []
+    flagged = {f["path"][2:].replace("\\", "/"): f["no_fat_chain"] for f in report["file_list"]}
+    check(len(checked) == len(measured) and
+          all(f["pass"] == f["no_fat_chain"] == flagged.get(f["path"]) for f in checked) and
+          done.returncode == (0 if all(flagged.values()) else 3), f"{cluster}: --check --require-flag {done.returncode}")
     # The map: free from the bitmap, nothing lost on a sound volume, every measured cluster a file's.
     counts = scan(image, "--map", os.path.join(WORK, "map.svg")).get("map", {}).get("clusters", {})
     check(counts.get("free") == free and counts.get("lost") == 0 and counts.get("bad") == 0 and
@@ -154,7 +169,8 @@ def partitioned(image, report):
             shutil.copyfileobj(source, out)
         got = scan(disk)
         check(got.get("partition", {}).get("file_system") == "exFAT" and got.get("files") == report["files"] and
-              got.get("file_list") == report["file_list"], f"{label}: the partition read as the image")
+              got.get("file_list") == [{k: v for k, v in f.items() if k != "runs"} for f in report["file_list"]],
+              f"{label}: the partition read as the image")
 
 
 def main():

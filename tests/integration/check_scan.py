@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
 """vantrel-scan from the outside (usage: check_scan.py VANTREL_SCAN WORK_FOLDER). On realistic images made
 by scripts/make-volume.py, each listed file's extents and clusters are mshowfat's, the file counts mdir's,
-the geometry and free space fsck.fat's, the totals and records those of the files listed; command lines
+the geometry and free space fsck.fat's, the totals and records those of the files listed; every file's
+runs are mshowfat's clusters and fiwalk's byte runs, on the bare image and inside a partition, and the
+free extents and fragmented directories those counted here from the FAT and mshowfat; command lines
 give their exit status and key output, each error once more with --json; every JSON object printed is
 valid against docs/vantrel-scan.schema.json; output that cannot be written ends with exit status 1."""
 
 import json, os, re, struct, subprocess, sys, time
+import xml.etree.ElementTree as ElementTree
 
 import jsonschema
 
@@ -107,6 +110,110 @@ def extents(preset, seed):
         check(report[key] == {field: best, "path": first}, f"{name}: {key} {report[key]}, expected {best} {first}")
     fragmented = json.loads(run(SCAN, "--json", "--fragmented", path, timeout=120).stdout)["file_list"]
     check(fragmented == [f for f in listed if f["extents"] > 1], f"{name}: --fragmented lists {len(fragmented)}")
+    directories = [p[3:-1] for p in run("mdir", "-/", "-b", "-a", "-i", path, "::").stdout.splitlines()
+                   if p.endswith("/")]
+    for start in (0, 1 << 20):
+        placed(path, f"{name} at byte {start}", start, cluster, directories)
+
+
+def fat_of(image, start):
+    """The volume at byte `start` of `image`, read here: its first data sector, sectors per cluster, the
+    link of every data cluster, and the FAT32 root's first cluster (0 on FAT12 and FAT16)."""
+    with open(image, "rb") as f:
+        f.seek(start)
+        boot = f.read(512)
+        u16, u32 = (lambda at: struct.unpack_from("<H", boot, at)[0]), (lambda at: struct.unpack_from("<I", boot, at)[0])
+        per_fat, total = u16(22) or u32(36), u16(19) or u32(32)
+        data = u16(14) + boot[16] * per_fat + (u16(17) * 32 + 511) // 512
+        clusters = (total - data) // boot[13]
+        f.seek(start + u16(14) * 512)
+        fat = f.read(per_fat * 512)
+    bits = 12 if clusters < 4085 else 16 if clusters < 65525 else 32
+    def link(c):
+        if bits == 12:
+            pair = struct.unpack_from("<H", fat, c * 3 // 2)[0]
+            return pair >> 4 if c & 1 else pair & 0xFFF
+        return struct.unpack_from("<H", fat, 2 * c)[0] if bits == 16 else struct.unpack_from("<I", fat, 4 * c)[0] & 0x0FFFFFFF
+    return data, boot[13], [link(c) for c in range(2, clusters + 2)], u32(44) if bits == 32 else 0
+
+
+def byte_runs(image):
+    """fiwalk's byte runs of every allocated regular file: {path: [(img_offset, len), ...]}."""
+    xml = image + ".xml"
+    run("fiwalk", "-z", "-O", "-Z", "-X" + xml, image, timeout=300)
+    ns = {"d": "http://www.forensicswiki.org/wiki/Category:Digital_Forensics_XML"}
+    found = {}
+    for f in ElementTree.parse(xml).getroot().iter("{%s}fileobject" % ns["d"]):
+        if f.findtext("d:name_type", namespaces=ns) == "r" and f.findtext("d:alloc", namespaces=ns) == "1":
+            found[f.findtext("d:filename", namespaces=ns)] = [
+                (int(r.get("img_offset")), int(r.get("len"))) for r in f.iter("{%s}byte_run" % ns["d"])]
+    return found
+
+
+def placed(bare, name, start, cluster, directories):
+    """--check '*' on the volume of `bare` at byte `start` (inside an MBR partition when not 0): every measured
+    file's runs are its mshowfat clusters, its sectors and offsets those of the boot sector's geometry and
+    fiwalk's byte runs; the free extents and the largest are the FAT's free runs counted here; the
+    fragmented directories those whose mshowfat chain (and the FAT32 root's) breaks."""
+    image = bare
+    if start:
+        image = bare + ".disk"
+        size = os.path.getsize(bare)
+        with open(image, "wb") as out:
+            mbr = bytearray(512)
+            struct.pack_into("<B3sB3sII", mbr, 446, 0, b"\0\0\0", 0x0C, b"\0\0\0", start // 512, size // 512)
+            mbr[510:512] = b"\x55\xaa"
+            out.write(mbr)
+            out.seek(start)
+            with open(bare, "rb") as volume:
+                out.write(volume.read())
+    done = run(SCAN, "--json", "--files", "--runs", "--check", image, "*", timeout=120)
+    said = "analysing partition 1" in done.stderr if start else not done.stderr
+    if not check(done.returncode in (0, 3) and said, f"{name}: --check '*' status {done.returncode}, {done.stderr}"):
+        return
+    report = json.loads(done.stdout)
+    checked, data, per_cluster = report["check"]["files"], *fat_of(image, start)[:2]
+    links, root = fat_of(image, start)[2:]
+    check(len(checked) == report["measured_files"] and done.returncode == (3 if report["fragmented_files"] else 0) and
+          [f["runs"] for f in report["file_list"]] == [f["runs"] for f in checked],
+          f"{name}: --check '*' checked {len(checked)} files, status {done.returncode}")
+    mtools, fiwalk = chains(bare, ["::" + f["path"] for f in checked]), byte_runs(image)
+    for f in checked:
+        runs = f["runs"]
+        clusters = [r["cluster"] + i for r in runs for i in range(r["clusters"])]
+        ours = [(r["offset"], r["clusters"] * cluster) for r in runs]
+        theirs = fiwalk.get(f["path"][1:], [])
+        check(clusters == mtools.get(f["path"][1:]) and f["extents"] == len(runs) and
+              f["pass"] == (len(runs) == 1) and
+              all(r["sector"] == data + (r["cluster"] - 2) * per_cluster and r["sectors"] == r["clusters"] * per_cluster
+                  and r["offset"] == start + r["sector"] * 512 for r in runs) and
+              [o for o, _ in theirs] == [o for o, _ in ours] and [n for _, n in theirs[:-1]] == [n for _, n in ours[:-1]]
+              and sum(n for _, n in theirs) == f["size"],
+              f"{name}: {f['path']} runs {runs[:4]}, mshowfat {mtools.get(f['path'][1:], [])[:9]}, fiwalk {theirs[:4]}")
+    # The FAT's free runs, counted here.
+    free, longest, first, at = 0, 0, 0, None
+    for i, link in enumerate(links + [1]):
+        if link == 0 and at is None:
+            at, free = i, free + 1
+        elif link != 0 and at is not None:
+            if i - at > longest:
+                longest, first = i - at, at + 2
+            at = None
+    expected = None if not longest else {"cluster": first, "clusters": longest, "bytes": longest * cluster,
+                                         "offset": start + (data + (first - 2) * per_cluster) * 512}
+    check(report["free_extents"] == free and report["largest_free_extent"] == expected,
+          f"{name}: free extents {report['free_extents']} {report['largest_free_extent']}, expected {free} {expected}")
+    # Directories in more than one run: mshowfat's chains, and the FAT32 root's from the FAT.
+    broken = lambda chain: any(c != chain[i - 1] + 1 for i, c in enumerate(chain) if i)
+    dir_chains = list(chains(bare, ["::/" + d for d in directories]).values())
+    if root:
+        chain = [root]
+        while links[chain[-1] - 2] < 0x0FFFFFF8:
+            chain.append(links[chain[-1] - 2])
+        dir_chains.append(chain)
+    expected = sum(1 for chain in dir_chains if broken(chain))
+    check(len(dir_chains) == len(directories) + bool(root) and report["fragmented_directories"] == expected,
+          f"{name}: fragmented directories {report['fragmented_directories']}, expected {expected}")
 
 
 def options():
@@ -128,12 +235,15 @@ def options():
         with open(spoilt[what], "wb") as out:
             out.write(data[:at] + (b"\xff\x0f" if at > 13 else b"\0") + data[at + (2 if at > 13 else 1):])
     disks = partition_disks(data)
+    frag = fragmented_copy(small, sources)
     usage = ["usage: vantrel-scan"]
     folder = os.path.join(WORK, "folder.png")
     os.makedirs(folder, exist_ok=True)
     cases = [  # arguments, exit status, texts of the standard output or error, least seconds
         ([small], 0, ["Drive              V: (FAT12)\nTotal space        1457 KB", "Files              12\n",
-                      "Most extents       1  V:\\F0.TXT\nFragmentation analysis completed\n"], 0),
+                      "Most extents       1  V:\\F0.TXT\nFree extents       1\n"
+                      "Largest free       1447424 bytes at cluster 22, byte 27136\nFragmented dirs    0\n"
+                      "Fragmentation analysis completed\n"], 0),
         (["--files", small], 0, ["completed\n\nextents\tclusters\tsize\tpath\n1\t1\t1\tV:\\F0.TXT\n"], 0),
         (["--json", "--files", small], 0, ['"drive": "V:",\n  "file_system": "FAT12",\n  "fat_bits": 12,', '"completed": true',
                                           '"file_list": [\n    {"extents": 1, "clusters": 1, "size": 1, '
@@ -181,6 +291,46 @@ def options():
          ['"completed": false,\n  "messages": ["Error number 157 occured during NextDir - GlobalLock - Tmp."]'], 0),
         ([spoilt["end-of-chain"]], 1, ["Fragmentation analysis ended on an error"], 0),
     ]
+    one = [f"{frag}: ", "names no measured file"]
+    cases += [  # --check, --runs, --fits: BIG.BIN in 3 extents, the rest in one; abc.txt and ABC.TXT
+        (["--check", frag, "F0.TXT"], 0, ["\nresult\textents\tsize\truns\tpath\nPASS\t1\t1\t", "\t/F0.TXT\n"], 0),
+        (["--check", frag, "big.bin"], 3, ["FAIL\t3\t3000\t"], 0),
+        (["--check", "--max-extents", "3", frag, "\\BIG.BIN"], 0, ["PASS\t3\t3000\t", "at most 3 extents"], 0),
+        (["--check", "--max-ext=2", frag, "/big.*"], 3, ["FAIL\t3\t3000\t"], 0),
+        (["--check", frag, "sub\\f10.txt"], 0, ["PASS\t1\t1001\t", "\t/SUB/F10.TXT\n"], 0),
+        (["--check", frag, "S?B/F1?.TXT"], 0, ["/SUB/F10.TXT\nPASS\t1\t1101\t", "\t/SUB/F11.TXT\n"], 0),
+        (["--check", frag, "/*.txt"], 0, ["\t/F9.TXT\n", "\t/abc.txt\n"], 0),
+        (["--check", frag, "*"], 3, ["FAIL\t3\t", "PASS\t1\t1001\t"], 0),
+        (["--check", frag, "V:\\F2.TXT", "F2.TXT"], 0, ["\t/F2.TXT\n"], 0),
+        (["--check", frag, "abc.txt"], 0, ["\t/abc.txt\n", "\t/ABC.TXT\n", "names 2 files whose names differ only in case"], 0),
+        (["--check", frag, "NOPE.TXT"], 4, [*one], 0),
+        (["--check", frag, "SUB"], 4, ["'SUB' names only directories, no file"], 0),
+        (["--check", frag, "/s*"], 4, ["'/s*' names only directories"], 0),
+        (["--check", frag, "F1.TXT"], 4, [*one], 0),   # deleted
+        (["--check", frag, "BIG.BIN", "nope*"], 4, ["FAIL\t3\t", "'nope*' names no measured file"], 0),
+        (["--check", frag, "SUB/"], 4, [*one], 0),
+        (["--check", frag, ""], 2, ["empty NAME", *usage], 0),
+        (["--check", frag], 2, ["option '--check' needs a NAME after PATH", *usage], 0),
+        (["--check", "--max-extents", "0", frag, "F0.TXT"], 2, ["invalid number of extents '0'", *usage], 0),
+        (["--check", "--max-extents", "two", frag, "F0.TXT"], 2, ["invalid number of extents 'two'", *usage], 0),
+        (["--max-extents", "2", frag], 2, ["option '--max-extents' needs '--check'", *usage], 0),
+        (["--require-flag", frag], 2, ["option '--require-flag' needs '--check'", *usage], 0),
+        ([frag, "F0.TXT"], 2, ["extra operand 'F0.TXT'", *usage], 0),
+        (["--runs", frag], 2, ["option '--runs' needs '--files', '--fragmented' or '--check'", *usage], 0),
+        (["--fragmented", "--runs", frag], 0, ["\nextents\tclusters\tsize\truns\tpath\n3\t6\t3000\t"], 0),
+        ([frag], 0, ["Free extents       1\nLargest free       1444352 bytes at cluster 28, byte 30208\n"], 0),
+        (["--fits", "1k", frag], 0, ["Fits 1024          yes\n"], 0),
+        (["--fits=1444352", frag], 0, ["Fits 1444352       yes\n"], 0),
+        (["--fits=1444353", frag], 3, ["Fits 1444353       no\n"], 0),
+        (["--fits", "2M", frag], 3, ["2097152 bytes are more than the volume's whole data area", "Fits 2097152"], 0),
+        (["--fits", "1.5M", frag], 2, ["invalid size '1.5M'", *usage], 0),
+        (["--fits", "0", frag], 2, ["invalid size '0'", *usage], 0),
+        (["--fits", "9999999999G", frag], 2, ["invalid size '9999999999G'", *usage], 0),
+        (["-j", "--check", "-p", "1", disks["one"], "F0.TXT"], 0,
+         ['"check": {\n    "max_extents": 1,\n    "files": [\n      {"path": "/F0.TXT", "short_path": "V:\\\\F0.TXT", '
+          '"size": 1, "extents": 1, "pass": true, "runs": [{"cluster": 3, "clusters": 1, "sector": 34, "sectors": 1, '
+          '"offset": 1065984}]}'], 0),
+    ]
     for arguments, status, texts, seconds in cases:
         started = time.monotonic()
         done = run(SCAN, *arguments, timeout=60)
@@ -198,6 +348,28 @@ def options():
     # On a terminal a progress line shows on the standard error.
     shown = run("script", "-qec", f"'{SCAN}' --throttle '{small}'", "/dev/null").stdout
     check(" files/s  V:\\" in shown, f"no progress line on a terminal: {shown!r}")
+
+
+def fragmented_copy(small, sources):
+    """tiny.img with F1.TXT and F3.TXT deleted and BIG.BIN (3000 bytes) written into their clusters, in 3
+    extents; abc.txt and ABD.TXT, whose short name is then made ABC.TXT: two names that differ in case."""
+    frag = os.path.join(WORK, "frag.img")
+    with open(sources[0] + ".big", "w") as out:
+        out.write("b" * 3000)
+    for name in ("abc.txt", "ABD.TXT"):
+        with open(os.path.join(WORK, name), "w") as out:
+            out.write(name)
+    run("cp", small, frag + ".new")
+    run("mdel", "-i", frag + ".new", "::/F1.TXT", "::/F3.TXT")
+    run("mcopy", "-i", frag + ".new", sources[0] + ".big", "::/BIG.BIN")
+    run("mcopy", "-i", frag + ".new", *[os.path.join(WORK, n) for n in ("abc.txt", "ABD.TXT")], "::/")
+    data = bytearray(open(frag + ".new", "rb").read())
+    at = data.index(b"ABD     TXT")
+    data[at:at + 11] = b"ABC     TXT"
+    with open(frag + ".new", "wb") as out:
+        out.write(data)
+    os.replace(frag + ".new", frag)
+    return frag
 
 
 def partition_disks(volume):

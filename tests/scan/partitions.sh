@@ -20,8 +20,11 @@ expect() {
   grep -qF -- "$pattern" out err || fail "$* did not say '$pattern': $(cat out err)"
 }
 
-# The JSON report of a run, without the member that names the partition.
-report() { "$scan" --json "$@" | python3 -c 'import json,sys; r=json.load(sys.stdin); r.pop("partition",None); print(json.dumps(r,indent=1))'; }
+# The JSON report of a run, without the member that names the partition and
+# the largest free extent's byte offset, which counts from the start of the disk.
+report() { "$scan" --json "$@" | python3 -c 'import json,sys; r=json.load(sys.stdin); r.pop("partition",None); r["largest_free_extent"].pop("offset"); print(json.dumps(r,indent=1))'; }
+# That offset: the bare volume's, moved by the partition's start.
+offset() { "$scan" --json "$@" 2>/dev/null | python3 -c 'import json,sys; print(json.load(sys.stdin)["largest_free_extent"]["offset"])'; }
 
 # Two volumes with a few files, one of them in two extents.
 mkfs.fat -C -F 16 -n DATA vol16.img 20480 >/dev/null
@@ -39,6 +42,7 @@ printf 'label: dos\nstart=2048, size=4096, type=1\nstart=8192, type=5\nstart=102
 dd if=vol12.img of=mbr.img bs=512 seek=2048 conv=notrunc status=none
 dd if=vol16.img of=mbr.img bs=512 seek=10240 conv=notrunc status=none
 [[ $(report --partition 5 mbr.img) == "$bare16" ]] || fail "partition 5 of the MBR disk differs from its bare volume"
+(($(offset --partition 5 mbr.img) == $(offset vol16.img) + 5242880)) || fail "the free extent's offset leaves out partition 5's start"
 expect 0 '5        5242880       20971520  0x0e FAT16 (LBA)      FAT16' "$scan" --list-partitions mbr.img
 expect 2 '2 FAT partitions (1, 5); choose one with --partition N' "$scan" mbr.img
 expect 2 'no partition 7 in its MBR partition table' "$scan" --partition 7 mbr.img
@@ -48,6 +52,7 @@ truncate -s 40M gpt.img
 sgdisk -n 1:2048:+4M -t 1:8300 -n 2:10240:+20M -t 2:0700 gpt.img >/dev/null
 dd if=vol16.img of=gpt.img bs=512 seek=10240 conv=notrunc status=none
 [[ $(report gpt.img 2>err) == "$bare16" ]] || fail "the GPT disk's FAT partition differs from its bare volume"
+(($(offset gpt.img) == $(offset vol16.img) + 5242880)) || fail "the free extent's offset leaves out the GPT partition's start"
 grep -qF 'analysing partition 2, the only FAT partition' err || fail "the partition chosen was not named: $(cat err)"
 
 # Damaged tables: a GPT header changed after its CRC, a disk cut short.
