@@ -2,7 +2,7 @@
 """vantrel-scan on real exFAT images written through exfat-fuse (usage: check_exfat.py VANTREL_SCAN WORK_FOLDER).
 Files are copied in with interleaved appends and deletes, so that some are fragmented; then every file's path,
 extents, clusters and runs are those that fls -r -p and istat give, --check --require-flag passes the flagged
-ones only, the free space is the allocation bitmap's count as
+ones only, the free extents are the bitmap's and the fragmented directories istat's, the free space is the allocation bitmap's count as
 dump.exfat gives it (and so are the map's free clusters, none lost), the file count is fsck.exfat -n's, and the
 same volume in an MBR partition of type 0x07 and in a GPT basic data partition is chosen and read alike. Needs
 root, loop devices and FUSE: without them it says so and exits 77 (skipped)."""
@@ -88,6 +88,53 @@ def geometry(image):
         field("Free Clusters")
 
 
+def free_runs(image, heap, per_cluster, cluster):
+    """The allocation bitmap's free runs, read from the image's bytes where dump.exfat places the bitmap."""
+    dump = run("dump.exfat", image).stdout
+    start = int(re.search(r"Bitmap start cluster:\s+(\d+)", dump).group(1))
+    count = int(re.search(r"Total Clusters:\s+(\d+)", dump).group(1))
+    with open(image, "rb") as volume:
+        volume.seek(heap * 512 + (start - 2) * cluster)
+        bitmap = volume.read((count + 7) // 8)
+    runs, current = [], None
+    for c in range(count):
+        if bitmap[c // 8] >> (c % 8) & 1:
+            current = None
+        elif current is None:
+            current = [c + 2, 1]
+            runs.append(current)
+        else:
+            current[1] += 1
+    return runs
+
+
+def fragmented_directories(image, heap, per_cluster):
+    """Directories whose clusters lie in more than one run: the root by its FAT chain, read from the image's
+    bytes where dump.exfat places the FAT, the others by istat."""
+    dump = run("dump.exfat", image).stdout
+    fat = int(re.search(r"FAT Offset\(sector offset\):\s+(\d+)", dump).group(1)) * 512
+    chain = [int(re.search(r"Root Cluster \(cluster offset\):\s+(\d+)", dump).group(1))]
+    with open(image, "rb") as volume:
+        while len(chain) < 100000:
+            volume.seek(fat + chain[-1] * 4)
+            link = int.from_bytes(volume.read(4), "little")
+            if link >= 0xFFFFFFF7 or link < 2:
+                break
+            chain.append(link)
+    count = int(any(b != a + 1 for a, b in zip(chain, chain[1:])))
+    for line in run("fls", "-r", "-p", "-D", image).stdout.splitlines():
+        match = re.match(r"d/d (\d+):\t", line)
+        if match:
+            stat = run("istat", image, match.group(1)).stdout
+            clusters = []   # in file order, each once
+            for sector in stat.split("Sectors:", 1)[1].split():
+                cluster = (int(sector) - heap) // per_cluster + 2 if sector.isdigit() and int(sector) else None
+                if cluster is not None and (not clusters or clusters[-1] != cluster):
+                    clusters.append(cluster)
+            count += any(b != a + 1 for a, b in zip(clusters, clusters[1:]))
+    return count
+
+
 def expected_files(image, heap, per_cluster):
     """path -> (extents, clusters, size) of every file fls lists, from istat's sectors."""
     files = {}
@@ -139,6 +186,14 @@ def compare(image, cluster):
           report["fragmented_files"] > 0, f"{cluster}: fragmented files {report['fragmented_files']}")
     check(all(f["extents"] == 1 for f in report["file_list"] if f["no_fat_chain"]), f"{cluster}: flagged files")
     check(report["completed"] and report["messages"] == [], f"{cluster}: completed, no message")
+    # Free extents from the bitmap's bytes; fragmented directories from istat.
+    runs = free_runs(image, heap, per_cluster, cluster)
+    largest = max(runs, key=lambda r: r[1], default=[0, 0])
+    check(report["free_extents"] == len(runs) and report["largest_free_extent"]["cluster"] == largest[0] and
+          report["largest_free_extent"]["clusters"] == largest[1],
+          f"{cluster}: free extents {report['free_extents']} {report['largest_free_extent']}, bitmap {len(runs)} {largest}")
+    check(report["fragmented_directories"] == fragmented_directories(image, heap, per_cluster),
+          f"{cluster}: fragmented directories {report['fragmented_directories']}")
     # --check --require-flag: a file passes only when it is flagged too; exit status 3 when one fails.
     done = run(SCAN, "--json", "--check", "--require-flag", "--max-extents=100000", image, "*")
     checked = json.loads(done.stdout).get("check", {}).get("files", []) if done.stdout.startswith("{") else []
