@@ -128,8 +128,9 @@ RegionResult ReadBootRegion(DWORD shift, ULONGLONG at)
 // one's sector size, or of any when that size is damaged too.
 bool ReadBoot()
 {
-    BYTE first[SECTOR_SIZE];
-    if (const NTSTATUS status = ReadBytes(0, SECTOR_SIZE, first)) {
+    // The largest sector: a device of 4,096-byte sectors reads no less.
+    BYTE first[1u << EX_MAX_SECTOR_SHIFT];
+    if (const NTSTATUS status = ReadBytes(0, sizeof first, first)) {
         ShowStatus("exFAT boot sector", status);
         return false;
     }

@@ -12,12 +12,13 @@
 
 #include "engine/exfatdisk.h"
 
-ExfatImage::ExfatImage(uint32_t count, unsigned clusterShift)
-    : fatLength(((count + 2) * 4 + 511) / 512), clusters(count), bytesPerCluster(512u << clusterShift)
+ExfatImage::ExfatImage(uint32_t count, unsigned clusterShift, unsigned sectorShift)
+    : bytesPerSector(1u << sectorShift), fatLength(((count + 2) * 4 + bytesPerSector - 1) / bytesPerSector),
+      clusters(count), bytesPerCluster(bytesPerSector << clusterShift)
 {
     heapOffset = fatOffset + fatLength;
-    const uint64_t sectors = heapOffset + (uint64_t)count * (bytesPerCluster / 512);
-    bytes.assign(sectors * 512, 0);
+    const uint64_t sectors = heapOffset + (uint64_t)count * (bytesPerCluster / bytesPerSector);
+    bytes.assign(sectors * bytesPerSector, 0);
     static const char jump[] = "\xEB\x76\x90" "EXFAT   ";
     for (int i = 0; i < 11; i++)
         bytes[i] = (uint8_t)jump[i];
@@ -27,13 +28,13 @@ ExfatImage::ExfatImage(uint32_t count, unsigned clusterShift)
     Put(EX_ClusterHeapOffset, heapOffset, 4);
     Put(EX_ClusterCount, count, 4);
     Put(EX_FirstClusterOfRootDirectory, RootDir, 4);
-    bytes[EX_BytesPerSectorShift] = 9;
+    bytes[EX_BytesPerSectorShift] = (uint8_t)sectorShift;
     bytes[EX_SectorsPerClusterShift] = (uint8_t)clusterShift;
     bytes[EX_NumberOfFats] = 1;
     bytes[EX_BootSignature] = 0x55;
     bytes[EX_BootSignature + 1] = 0xAA;
-    Put(fatOffset * 512, 0xFFFFFFF8, 4);
-    Put(fatOffset * 512 + 4, 0xFFFFFFFF, 4);
+    Put((uint64_t)fatOffset * bytesPerSector, 0xFFFFFFF8, 4);
+    Put((uint64_t)fatOffset * bytesPerSector + 4, 0xFFFFFFFF, 4);
     Chain({Bitmap});
     Chain({UpCase});
     Chain({RootDir});
@@ -50,7 +51,7 @@ ExfatImage::ExfatImage(uint32_t count, unsigned clusterShift)
 
 void ExfatImage::SetLink(uint32_t cluster, uint32_t value)
 {
-    Put(fatOffset * 512ull + cluster * 4ull, value, 4);
+    Put((uint64_t)fatOffset * bytesPerSector + cluster * 4ull, value, 4);
 }
 
 void ExfatImage::Allocate(uint32_t first, uint32_t count)
@@ -98,10 +99,10 @@ void ExfatImage::Reseal(size_t at)
 
 void ExfatImage::SealBoot()
 {
-    const uint32_t sum = ExfatBootChecksum(bytes.data(), 11 * 512);
-    for (int word = 0; word < 128; word++)
-        Put(11 * 512 + word * 4, sum, 4);
-    std::copy(bytes.begin(), bytes.begin() + 12 * 512, bytes.begin() + 12 * 512);
+    const uint32_t sum = ExfatBootChecksum(bytes.data(), 11 * bytesPerSector);
+    for (uint32_t word = 0; word < bytesPerSector / 4; word++)
+        Put(11 * bytesPerSector + word * 4, sum, 4);
+    std::copy(bytes.begin(), bytes.begin() + 12 * bytesPerSector, bytes.begin() + 12 * bytesPerSector);
 }
 
 std::string ExfatImage::Save(const std::string &name) const

@@ -1,5 +1,5 @@
 // Exact exFAT images laid out byte by byte for the tests (also as no
-// formatter would): 512-byte sectors, the boot region and its backup with
+// formatter would): sectors of 512 bytes or more, the boot region and its backup with
 // their checksums, one FAT, the allocation bitmap in cluster 2, an up-case
 // table in cluster 3, the root directory in cluster 4 (its slots 0 to 2 the
 // bitmap, up-case and label entries), and entry sets written with their
@@ -12,16 +12,16 @@
 #include <vector>
 
 struct ExfatImage {
-    // `clusters` clusters of 512 << clusterShift bytes.
-    explicit ExfatImage(uint32_t clusters, unsigned clusterShift = 0);
+    // `clusters` clusters of sectors of 1 << sectorShift bytes, 1 << clusterShift sectors each.
+    explicit ExfatImage(uint32_t clusters, unsigned clusterShift = 0, unsigned sectorShift = 9);
 
     static const uint32_t Bitmap = 2, UpCase = 3, RootDir = 4;
     static const uint32_t End = 0xFFFFFFFF;
-    uint32_t fatOffset = 24, fatLength, heapOffset, clusters, bytesPerCluster;
+    uint32_t bytesPerSector, fatOffset = 24, fatLength, heapOffset, clusters, bytesPerCluster;
 
     size_t Cluster(uint32_t cluster, unsigned slot = 0) const
     {
-        return heapOffset * 512ull + (cluster - 2ull) * bytesPerCluster + slot * 32ull;
+        return (uint64_t)heapOffset * bytesPerSector + (cluster - 2ull) * bytesPerCluster + slot * 32ull;
     }
     size_t Root(unsigned slot) const { return Cluster(RootDir, slot); }
     void SetLink(uint32_t cluster, uint32_t value);

@@ -99,6 +99,21 @@ TEST(ExfatBoot, ChecksumAndRulesDecideAndTheBackupStandsInForADamagedMainRegion)
 
 TEST(ExfatBoot, DecodesTheFieldsWithTheirShifts)
 {
+    // 4,096-byte sectors: the boot region, the FAT and the heap in them; the backup region at 48 KiB.
+    for (bool damaged : {false, true}) {
+        ExfatImage large(40, 0, 12);
+        large.Chain({5, 7});
+        large.Write(large.Root(3), {u"in 4 KiB sectors", false, 5, 5000});
+        if (damaged)
+            large.bytes[100]++;
+        ASSERT_TRUE(RunExfat(large)) << damaged;
+        EXPECT_TRUE(Shown(damaged ? std::vector<std::string>{"the backup region is read"} : std::vector<std::string>{}));
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_EQ(seen[0].clusters, 2u);
+        EXPECT_EQ(seen[0].extents, 2u);
+        EXPECT_EQ(ExfatFreeClusters, 40u - 5);
+    }
+
     ExfatImage image(100, 3);
     const ExfatBoot boot = DecodeExfatBoot(image.bytes.data());
     EXPECT_EQ(boot.bytesPerCluster, 4096u);
