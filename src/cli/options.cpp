@@ -22,6 +22,7 @@ const char kHelp[] =
     "      --list-partitions   list the partitions of a disk image and exit\n"
     "  -p, --partition=N       analyse partition N of a disk image\n"
     "      --drive=X:          the drive letter the volume is mapped to (default V:)\n"
+    "      --codepage=CP       read short names' bytes as code page 850 (default) or 437\n"
     "      --throttle          pause 50 ms per file, as the window does\n"
 #ifdef VANTREL_MAP
     "      --map=FILE          draw the volume's clusters by state into FILE.png or FILE.svg\n"
@@ -40,7 +41,7 @@ const char kHelp[] =
 namespace {
 
 // The options without a short form.
-enum { FRAGMENTED = 256, LIST_PARTITIONS, DRIVE, THROTTLE, MAP };
+enum { FRAGMENTED = 256, LIST_PARTITIONS, DRIVE, THROTTLE, MAP, CODEPAGE };
 
 const char kShortOptions[] = ":hVjfp:";   // ':' first: a missing argument returns ':'
 const option kLongOptions[] = {
@@ -52,6 +53,7 @@ const option kLongOptions[] = {
     {"drive", required_argument, nullptr, DRIVE},
     {"throttle", no_argument, nullptr, THROTTLE},
     {"map", required_argument, nullptr, MAP},
+    {"codepage", required_argument, nullptr, CODEPAGE},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -142,6 +144,11 @@ std::string Apply(int code, const char *argument, Options *options)
             return "invalid drive '" + value + "' (a letter and a colon, such as V:)";
         break;
     case MAP: return ParseMap(value, options);
+    case CODEPAGE:
+        if (value != "437" && value != "850")
+            return "invalid code page '" + value + "' (437 or 850)";
+        options->codePage = (unsigned)std::stoul(value);
+        break;
     }
     return std::string();
 }

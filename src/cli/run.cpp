@@ -17,8 +17,10 @@
 #include "cli/mapdraw.h"
 #endif
 #include "engine/chains.h"
+#include "engine/codepage.h"
 #include "engine/fatdisk.h"
 #include "engine/geometry.h"
+#include "engine/longpath.h"
 #include "engine/scan.h"
 #include "platform/driveletter.h"
 #include "volume/volume.h"
@@ -37,13 +39,14 @@ void KeepMessage(const char *caption, const char *text)
     fprintf(stderr, "%s: %s\n", caption, text);
 }
 
-void KeepFile(const BYTE *entry, LPCSTR path, DWORD clusters)
+// cFileName (`path`) may be shortened; the engine's whole paths are listed.
+void KeepFile(const BYTE *entry, LPCSTR, DWORD clusters)
 {
     if (analysis.mapPath != nullptr)
         MapMeasuredFile(entry, clusters);
     if (!analysis.listFiles || (analysis.onlyFragmented && NumberOfExtents <= 1))
         return;
-    analysis.files.push_back({NumberOfExtents, clusters, ld_32(&entry[DIR_FileSize]), path});
+    analysis.files.push_back({NumberOfExtents, clusters, ld_32(&entry[DIR_FileSize]), FileLongPath(), FileShortPath()});
 }
 
 void WaitForEnd()
@@ -262,9 +265,12 @@ Fault Run::MapVolume()
 }
 
 // The analysis, on the scan thread, with the engine's hooks collecting the
-// messages, the files and the map.
+// messages, the files and the map. The walk keeps long names and enters
+// every directory however long its path.
 Fault Run::Analyse()
 {
+    KeepLongNames = true;
+    ShortNameCodePage = options_.codePage;
     analysis.listFiles = options_.listFiles;
     analysis.onlyFragmented = options_.onlyFragmented;
     analysis.partition = haveChosen_ ? &chosen_ : nullptr;
@@ -295,8 +301,13 @@ Fault Run::Analyse()
     return Fault();
 }
 
+// Whatever the walk left out is said on standard error too; a walk that
+// completed still exits 0.
 int Run::Report()
 {
+    const std::string skipped = SkippedSummary();
+    if (!skipped.empty())
+        fprintf(stderr, "vantrel-scan: %s: left out of the walk: %s\n", path_.c_str(), skipped.c_str());
     if (options_.json)
         PrintJson(analysis);
     else
