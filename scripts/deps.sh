@@ -14,6 +14,7 @@ packages=("$@")
   dosfstools mtools python3                     # making, filling and checking FAT images
   python3-jsonschema                            # vantrel-scan --json against its schema
   fdisk gdisk                                   # disk images with MBR and GPT partition tables
+  sleuthkit                                     # fls: long paths to hold vantrel-scan's against
 )
 
 # dpkg-query fails for a package that dpkg has never heard of, as on a fresh
