@@ -17,7 +17,7 @@ const char kHelp[] =
     "partition table (on Windows also a drive such as E:); it is only read.\n"
     "\n"
     "  -j, --json              print one JSON object instead of labelled lines\n"
-    "  -f, --files             list every measured file: extents, clusters, size, path\n"
+    "  -f, --files             list every measured file: extents, clusters, size, long path\n"
     "      --fragmented        list only the files in more than one extent\n"
     "      --list-partitions   list the partitions of a disk image and exit\n"
     "  -p, --partition=N       analyse partition N of a disk image\n"
