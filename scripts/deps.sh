@@ -16,6 +16,7 @@ packages=("$@")
   sleuthkit                                     # fiwalk: byte runs of every file, against vantrel-scan's runs
   fdisk gdisk                                   # disk images with MBR and GPT partition tables
   man-db bash-completion                        # the package test: its manual page and completion
+  sleuthkit                                     # fls: long paths to hold vantrel-scan's against
 )
 
 # dpkg-query fails for a package that dpkg has never heard of, as on a fresh

@@ -5,8 +5,8 @@
 
 #include "app/kivifat.h"
 #include "cli/match.h"
+#include "cli/text.h"
 #include "engine/chains.h"
-#include "engine/codepage.h"
 #include "engine/fatdisk.h"
 #include "engine/longpath.h"
 
@@ -21,27 +21,7 @@ struct Name {
 std::vector<Name> names;
 CheckReport report;
 
-// A path of short names' bytes ("V:\DIR\FILE.TXT") in UTF-8.
-std::string ShortText(const std::string &bytes)
-{
-    std::string text;
-    AppendOemText(text, (const BYTE *)bytes.data(), bytes.size());
-    return text;
-}
-
 }  // namespace
-
-std::string PrintedPath()
-{
-#ifdef _WIN32
-    std::string path = cDrive;
-    for (char c : FileLongPath())
-        path += c == '/' ? '\\' : c;
-    return path;
-#else
-    return FileLongPath();
-#endif
-}
 
 void BeginCheck(const std::vector<std::string> &texts, unsigned long maxExtents)
 {
@@ -54,7 +34,7 @@ void BeginCheck(const std::vector<std::string> &texts, unsigned long maxExtents)
 
 void CheckMeasuredFile(const BYTE *entry, DWORD clusters)
 {
-    const std::string shortPath = ShortText(FileShortPath());
+    const std::string shortPath = OemToUtf8(FileShortPath().c_str());
     const std::string longRelative = RootRelative(FileLongPath()), shortRelative = RootRelative(shortPath);
     bool named = false;
     for (Name &name : names)
@@ -63,13 +43,14 @@ void CheckMeasuredFile(const BYTE *entry, DWORD clusters)
             named = true;
         }
     if (named)
-        report.files.push_back({PrintedPath(), shortPath, ld_32(&entry[DIR_FileSize]), NumberOfExtents,
+        report.files.push_back({PlatformPath(FileLongPath(), cDrive), shortPath, ld_32(&entry[DIR_FileSize]), NumberOfExtents,
                                 FileRuns(entry, clusters)});
 }
 
 void CheckLoadedDirectory()
 {
-    const std::string longRelative = RootRelative(LongDirPath), shortRelative = RootRelative(ShortText(ShortDirPath));
+    const std::string longRelative = RootRelative(LongDirPath);
+    const std::string shortRelative = RootRelative(OemToUtf8(ShortDirPath.c_str()));
     if (longRelative.empty())   // the root
         return;
     // Without the '/' that ends a directory's path.

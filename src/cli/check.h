@@ -10,7 +10,7 @@
 #include "platform/win32.h"
 
 struct CheckedFile {
-    std::string path;        // PrintedPath()
+    std::string path;        // PlatformPath of the long path
     std::string shortPath;   // the 8.3 path as the window builds it ("V:\GAMES\DOOM~1.HDA"), UTF-8
     DWORD size;
     DWORD extents;
@@ -21,11 +21,6 @@ struct CheckReport {
     unsigned long maxExtents;
     std::vector<CheckedFile> files;   // in the order they were measured, each once
 };
-
-// The measured file's path as the report prints it (in FileMeasured): its
-// long path, "/Dir/File name.txt", with the drive and '\' on Windows
-// ("V:\Dir\File name.txt").
-std::string PrintedPath();
 
 // Before the walk: the NAMEs to match and the limit.
 void BeginCheck(const std::vector<std::string> &names, unsigned long maxExtents);
