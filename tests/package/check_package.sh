@@ -44,6 +44,7 @@ expected="-rwxr-xr-x root/root ./usr/bin/vantrel-scan
 -rw-r--r-- root/root ./usr/share/bash-completion/completions/vantrel-scan
 -rw-r--r-- root/root ./usr/share/doc/vantrel-scan/copyright
 -rw-r--r-- root/root ./usr/share/doc/vantrel-scan/json.md
+-rw-r--r-- root/root ./usr/share/doc/vantrel-scan/vantrel-scan.schema.json
 -rw-r--r-- root/root ./usr/share/man/man1/vantrel-scan.1.gz"
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $1, $2, $6}' | sort -k3)
 [[ $files == "$expected" ]] || fail "the package's files are not as expected:"$'\n'"$files"
