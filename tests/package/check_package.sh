@@ -105,8 +105,10 @@ while IFS='|' read -r words expected; do
   got=$(complete_words "${argv[@]}")
   [[ $got == "$expected" ]] || fail "completing '$words': '$got', not '$expected'"
 done <<EOF2
-vantrel-scan --|--drive --files --fragmented --help --json --list-partitions --map --partition --throttle --version 
-vantrel-scan -|--drive --files --fragmented --help --json --list-partitions --map --partition --throttle --version -V -f -h -j -p 
+vantrel-scan --|--check --codepage --drive --files --fits --fragmented --help --json --list-partitions --map --max-extents --partition --runs --throttle --version 
+vantrel-scan -|--check --codepage --drive --files --fits --fragmented --help --json --list-partitions --map --max-extents --partition --runs --throttle --version -V -f -h -j -p 
+vantrel-scan --codepage |437 850 
+vantrel-scan --fits |
 vantrel-scan --fr|--fragmented 
 vantrel-scan --json |a.png b.svg c.txt sub 
 vantrel-scan --map |a.png b.svg sub 
