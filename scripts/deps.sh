@@ -16,7 +16,8 @@ packages=("$@")
   sleuthkit                                     # fiwalk: byte runs of every file, against vantrel-scan's runs
   fdisk gdisk                                   # disk images with MBR and GPT partition tables
   man-db bash-completion                        # the package test: its manual page and completion
-  exfatprogs exfat-fuse fuse3 sleuthkit         # making, filling and checking exFAT images
+  sleuthkit                                     # fls: long paths to hold vantrel-scan's against
+  exfatprogs exfat-fuse fuse3                   # making, filling and checking exFAT images
 )
 
 # dpkg-query fails for a package that dpkg has never heard of, as on a fresh

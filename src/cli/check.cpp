@@ -5,8 +5,8 @@
 
 #include "app/kivifat.h"
 #include "cli/match.h"
+#include "cli/text.h"
 #include "engine/chains.h"
-#include "engine/codepage.h"
 #include "engine/exfatscan.h"
 #include "engine/fatdisk.h"
 #include "engine/longpath.h"
@@ -22,30 +22,7 @@ struct Name {
 std::vector<Name> names;
 CheckReport report;
 
-// A path of short names' bytes ("V:\DIR\FILE.TXT") in UTF-8; on exFAT, which
-// has no short names, the long path in the window's form, UTF-8 already.
-std::string ShortText(const std::string &bytes)
-{
-    if (ExfatVolume)
-        return bytes;
-    std::string text;
-    AppendOemText(text, (const BYTE *)bytes.data(), bytes.size());
-    return text;
-}
-
 }  // namespace
-
-std::string PrintedPath()
-{
-#ifdef _WIN32
-    std::string path = cDrive;
-    for (char c : FileLongPath())
-        path += c == '/' ? '\\' : c;
-    return path;
-#else
-    return FileLongPath();
-#endif
-}
 
 void BeginCheck(const std::vector<std::string> &texts, unsigned long maxExtents, bool requireFlag)
 {
@@ -59,7 +36,8 @@ void BeginCheck(const std::vector<std::string> &texts, unsigned long maxExtents,
 
 void CheckMeasuredFile(const BYTE *entry, DWORD clusters)
 {
-    const std::string shortPath = ShortText(FileShortPath());
+    // exFAT has no short names: its short path is the long one in the window's form, UTF-8 already.
+    const std::string shortPath = ExfatVolume ? FileShortPath() : OemToUtf8(FileShortPath().c_str());
     const std::string longRelative = RootRelative(FileLongPath()), shortRelative = RootRelative(shortPath);
     bool named = false;
     for (Name &name : names)
@@ -68,13 +46,14 @@ void CheckMeasuredFile(const BYTE *entry, DWORD clusters)
             named = true;
         }
     if (named)
-        report.files.push_back({PrintedPath(), shortPath, ld_32(&entry[DIR_FileSize]), NumberOfExtents,
+        report.files.push_back({PlatformPath(FileLongPath(), cDrive), shortPath, ld_32(&entry[DIR_FileSize]), NumberOfExtents,
                                 FileRuns(entry, clusters), ExfatVolume && ExfatFile.noFatChain});
 }
 
 void CheckLoadedDirectory()
 {
-    const std::string longRelative = RootRelative(LongDirPath), shortRelative = RootRelative(ShortText(ShortDirPath));
+    const std::string longRelative = RootRelative(LongDirPath);
+    const std::string shortRelative = RootRelative(ExfatVolume ? ShortDirPath : OemToUtf8(ShortDirPath.c_str()));
     if (longRelative.empty())   // the root
         return;
     // Without the '/' that ends a directory's path.

@@ -10,7 +10,7 @@
 #include "platform/win32.h"
 
 struct CheckedFile {
-    std::string path;        // PrintedPath()
+    std::string path;        // PlatformPath of the long path
     std::string shortPath;   // the 8.3 path as the window builds it ("V:\GAMES\DOOM~1.HDA"), UTF-8
     DWORD size;
     DWORD extents;
@@ -27,11 +27,6 @@ struct CheckReport {
 // True when `file` has at most the extents allowed and, with --require-flag
 // on exFAT, its NoFatChain flag set.
 bool Passes(const CheckReport &check, const CheckedFile &file);
-
-// The measured file's path as the report prints it (in FileMeasured): its
-// long path, "/Dir/File name.txt", with the drive and '\' on Windows
-// ("V:\Dir\File name.txt").
-std::string PrintedPath();
 
 // Before the walk: the NAMEs to match and the limit.
 void BeginCheck(const std::vector<std::string> &names, unsigned long maxExtents, bool requireFlag);

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/win32.h"
 
@@ -29,7 +30,7 @@ public:
     Image(const Image &) = delete;
     Image &operator=(const Image &) = delete;
 
-    // Opens `path` for reading; false with the system's reason.
+    // Opens `path` (UTF-8) for reading; false with the system's reason.
     bool Open(const char *path, std::string *reason);
     // Bytes in the image (for a Windows drive, as far as it tells).
     uint64_t Size() const { return size_; }
@@ -46,6 +47,15 @@ private:
     intptr_t handle_ = -1;
     uint64_t size_ = 0;
 };
+
+// The command line's arguments in UTF-8: argv itself on the host; on Windows
+// read from the wide-character command line, so that a path with characters
+// outside the ANSI code page arrives whole.
+std::vector<std::string> Utf8Arguments(int argc, char **argv);
+
+// Output is UTF-8: on Windows the console's output code page is set to UTF-8
+// for the run (and set back at exit), so that a console shows it correctly.
+void PrepareConsole();
 
 // True when `path` names a drive of the system ("E:"): on Windows only.
 bool IsSystemDrive(const char *path);

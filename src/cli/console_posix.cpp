@@ -58,6 +58,13 @@ bool Image::MapDrive(char letter, uint64_t offset, uint64_t length) const
     return MapDriveToFile(letter, (int)handle_, offset, length) != FALSE;
 }
 
+std::vector<std::string> Utf8Arguments(int argc, char **argv)
+{
+    return std::vector<std::string>(argv, argv + argc);
+}
+
+void PrepareConsole() {}
+
 bool IsSystemDrive(const char *)
 {
     return false;

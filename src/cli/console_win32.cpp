@@ -1,7 +1,9 @@
 // The analyzer's system services on Windows (a console program): the engine's
 // message boxes captured instead of shown, image files read as volumes, images
 // read by the analyzer itself, FormatMessage texts, and a message-only window
-// for the scan thread's end.
+// for the scan thread's end. The analyzer works in UTF-8: its arguments come
+// from the wide-character command line, image paths are opened with
+// CreateFileW, and the console shows UTF-8 output.
 //
 // The engine opens its volume as "\\.\X:" and reads it only by offset with
 // NtReadFile, which reads a file the way it reads a raw volume. So a drive
@@ -22,6 +24,7 @@
 #include "cli/console.h"
 #include "platform/driveletter.h"
 
+#include <shellapi.h>
 #include <winioctl.h>
 
 #include <cstdio>
@@ -143,6 +146,58 @@ void SetMessageBoxHook(MESSAGEBOXHOOK hook)
 }
 
 
+// ---- UTF-8 in and out ------------------------------------------------------
+
+namespace {
+
+std::wstring Wide(const std::string &utf8)
+{
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), NULL, 0);
+    std::wstring wide((size_t)length, L'\0');
+    if (length > 0)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), &wide[0], length);
+    return wide;
+}
+
+std::string Utf8(const wchar_t *wide, int count)
+{
+    const int length = WideCharToMultiByte(CP_UTF8, 0, wide, count, NULL, 0, NULL, NULL);
+    std::string utf8((size_t)(length > 0 ? length : 0), '\0');
+    if (length > 0)
+        WideCharToMultiByte(CP_UTF8, 0, wide, count, &utf8[0], length, NULL, NULL);
+    return utf8;
+}
+
+UINT consoleCodePage;
+
+void RestoreConsole()
+{
+    SetConsoleOutputCP(consoleCodePage);
+}
+
+}  // namespace
+
+std::vector<std::string> Utf8Arguments(int argc, char **argv)
+{
+    int count = 0;
+    wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == NULL)
+        return std::vector<std::string>(argv, argv + argc);
+    std::vector<std::string> arguments;
+    for (int i = 0; i < count; i++)
+        arguments.push_back(Utf8(wide[i], (int)wcslen(wide[i])));
+    LocalFree(wide);
+    return arguments;
+}
+
+void PrepareConsole()
+{
+    consoleCodePage = GetConsoleOutputCP();
+    if (consoleCodePage != 0 && consoleCodePage != CP_UTF8 && SetConsoleOutputCP(CP_UTF8))
+        atexit(RestoreConsole);
+}
+
+
 // ---- The analyzer's own reads -------------------------------------------------
 
 namespace {
@@ -162,7 +217,7 @@ bool Image::Open(const char *path, std::string *reason)
 {
     const bool drive = IsSystemDrive(path);
     const std::string name = drive ? std::string("\\\\.\\") + path : std::string(path);
-    const HANDLE file = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+    const HANDLE file = CreateFileW(Wide(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                                     OPEN_EXISTING, drive ? FILE_FLAG_NO_BUFFERING : FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
         *reason = LastErrorReason();
@@ -230,14 +285,14 @@ bool IsSystemDrive(const char *path)
 std::string LastErrorReason()
 {
     const DWORD error = GetLastError();
-    char text[256];
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, error, 0, text,
-                                  sizeof text, NULL);
+    wchar_t text[256];
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, error, 0, text,
+                                  sizeof text / sizeof text[0], NULL);
     // The system's sentences end in a period and a line break.
-    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == '.' ||
-                          text[length - 1] == ' '))
+    while (length > 0 && (text[length - 1] == L'\n' || text[length - 1] == L'\r' || text[length - 1] == L'.' ||
+                          text[length - 1] == L' '))
         length--;
-    return length ? std::string(text, length) : "error " + std::to_string(error);
+    return length ? Utf8(text, (int)length) : "error " + std::to_string(error);
 }
 
 HWND MessageWindow(std::string *reason)

@@ -75,10 +75,10 @@ void JsonWriter::String(const std::string &utf8)
     fputs(JsonQuote(utf8).c_str(), out_);
 }
 
-void JsonWriter::Cp437(const char *text)
+void JsonWriter::Oem(const char *text)
 {
     Separate();
-    fputs(JsonString(text).c_str(), out_);
+    fputs(JsonQuote(OemToUtf8(text)).c_str(), out_);
 }
 
 void JsonWriter::Number(unsigned long long value)

@@ -27,8 +27,8 @@ public:
     void EndArray();
 
     void String(const std::string &utf8);
-    // A string of code page 437 bytes (names from the volume).
-    void Cp437(const char *text);
+    // A string of short names' bytes (code page 850 or 437), or an engine text.
+    void Oem(const char *text);
     void Number(unsigned long long value);
     // `hundredths` / 100 with two decimals: 1234 as 12.34.
     void Hundredths(unsigned long long hundredths);

@@ -11,7 +11,9 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "cli/console.h"
 #include "cli/options.h"
 #include "cli/report.h"
 #include "cli/run.h"
@@ -46,8 +48,15 @@ int main(int argc, char **argv)
     // A closed pipe is a write error reported like any other, not a signal.
     signal(SIGPIPE, SIG_IGN);
 #endif
+    PrepareConsole();
+    // The options keep pointers into `arguments`, which lives to the end.
+    std::vector<std::string> arguments = Utf8Arguments(argc, argv);
+    std::vector<char *> pointers;
+    for (std::string &argument : arguments)
+        pointers.push_back(&argument[0]);
+    pointers.push_back(nullptr);
     Options options;
-    const std::string fault = ParseOptions(argc, argv, &options);
+    const std::string fault = ParseOptions((int)arguments.size(), pointers.data(), &options);
     if (!fault.empty()) {
         if (options.json)
             PrintJsonError("usage", fault, nullptr, nullptr, {});

@@ -18,11 +18,12 @@ const char kHelp[] =
     "partition table (on Windows also a drive such as E:); it is only read.\n"
     "\n"
     "  -j, --json              print one JSON object instead of labelled lines\n"
-    "  -f, --files             list every measured file: extents, clusters, size, path\n"
+    "  -f, --files             list every measured file: extents, clusters, size, long path\n"
     "      --fragmented        list only the files in more than one extent\n"
     "      --list-partitions   list the partitions of a disk image and exit\n"
     "  -p, --partition=N       analyse partition N of a disk image\n"
     "      --drive=X:          the drive letter the volume is mapped to (default V:)\n"
+    "      --codepage=CP       read short names' bytes as code page 850 (default) or 437\n"
     "      --throttle          pause 50 ms per file, as the window does\n"
 #ifdef VANTREL_MAP
     "      --map=FILE          draw the volume's clusters by state into FILE.png or FILE.svg\n"
@@ -51,7 +52,7 @@ const char kHelp[] =
 namespace {
 
 // The options without a short form.
-enum { FRAGMENTED = 256, LIST_PARTITIONS, DRIVE, THROTTLE, MAP, CHECK, MAX_EXTENTS, RUNS, FITS, REQUIRE_FLAG };
+enum { FRAGMENTED = 256, LIST_PARTITIONS, DRIVE, THROTTLE, MAP, CHECK, MAX_EXTENTS, RUNS, FITS, CODEPAGE, REQUIRE_FLAG };
 
 const char kShortOptions[] = ":hVjfp:";   // ':' first: a missing argument returns ':'
 const option kLongOptions[] = {
@@ -68,6 +69,7 @@ const option kLongOptions[] = {
     {"require-flag", no_argument, nullptr, REQUIRE_FLAG},
     {"runs", no_argument, nullptr, RUNS},
     {"fits", required_argument, nullptr, FITS},
+    {"codepage", required_argument, nullptr, CODEPAGE},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -197,6 +199,11 @@ std::string Apply(int code, const char *argument, Options *options)
         options->fits = true;
         if (!ParseSize(value, &options->fitsSize))
             return "invalid size '" + value + "' (bytes, or a number with k, M or G, above 0)";
+        break;
+    case CODEPAGE:
+        if (value != "437" && value != "850")
+            return "invalid code page '" + value + "' (437 or 850)";
+        options->codePage = (unsigned)std::stoul(value);
         break;
     }
     return std::string();

@@ -15,6 +15,7 @@ struct Options {
     bool help = false;             // -h, --help
     bool version = false;          // -V, --version
     char letter = 'V';             // --drive X:
+    unsigned codePage = 850;       // --codepage 437|850: short names' bytes 0x80-0xFF
     unsigned partition = 0;        // -p N, --partition N; 0 chooses the only FAT partition
     const char *path = nullptr;    // PATH
     std::string map;               // --map FILE

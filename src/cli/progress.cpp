@@ -1,15 +1,16 @@
-// The progress line, read under MutexForCommonData like the window's refresh.
+// The progress line: the files counted and the directory being walked, read
+// under MutexForCommonData like the window's refresh.
 #include "cli/progress.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <thread>
 #include <unistd.h>
 
 #include "app/kivifat.h"
 #include "cli/text.h"
+#include "engine/longpath.h"
 #include "engine/scan.h"
 
 namespace {
@@ -17,11 +18,13 @@ namespace {
 std::atomic<bool> stopProgress;
 std::thread progressThread;
 
-// The last `width` characters of `path`.
-const char *Tail(const char *path, size_t width)
+// The last `width` bytes of `path`, from the start of a character.
+std::string Tail(const std::string &path, size_t width)
 {
-    const size_t length = strlen(path);
-    return length > width ? path + length - width : path;
+    size_t from = path.size() > width ? path.size() - width : 0;
+    while (from < path.size() && (path[from] & 0xC0) == 0x80)
+        from++;
+    return path.substr(from);
 }
 
 void DrawProgress()
@@ -32,12 +35,11 @@ void DrawProgress()
         if (WaitForSingleObject(hMutex, 250) != WAIT_OBJECT_0)
             continue;
         const unsigned long files = TotalFiles + ZeroLengthFileCount;
-        char current[260];
-        strcpy(current, cFileName);
+        const std::string directory = PlatformPath(LongDirPath, cDrive);
         ReleaseMutex(hMutex);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         fprintf(stderr, "\r\033[K%lu files  %.0f files/s  %s", files, files / seconds,
-                Cp437ToUtf8(Tail(current, 50)).c_str());
+                Tail(directory, 50).c_str());
         fflush(stderr);
     }
 }

@@ -12,17 +12,11 @@
 #include "engine/exfatscan.h"
 #include "engine/fatdisk.h"
 #include "engine/geometry.h"
+#include "engine/longpath.h"
 #include "engine/scan.h"
 #include "volume/volume.h"
 
 namespace {
-
-// A path as the engine built it, in UTF-8: FAT names are code page 437
-// bytes, exFAT names UTF-8 already.
-std::string PathText(const char *path)
-{
-    return ExfatVolume ? std::string(path) : Cp437ToUtf8(path);
-}
 
 // The version of the JSON documents' members (docs/vantrel-scan.schema.json),
 // the first member of each.
@@ -78,13 +72,25 @@ void WriteMessages(JsonWriter &json, const std::vector<std::string> &messages)
 {
     json.Key("messages").BeginArray();
     for (const std::string &message : messages)
-        json.Cp437(message.c_str());
+        json.Oem(message.c_str());
     json.EndArray();
 }
 
-// A record of the scan: {"size" or "extents", "path"}, or null before any
-// file was measured (the record's name is stale then).
-void WriteRecord(JsonWriter &json, const char *key, bool set, const char *what, ULONGLONG value, const char *path)
+// A file's "path" (its long path in the platform's form) and "short_path"
+// (the 8.3 path as the window builds it).
+void WritePaths(JsonWriter &json, const std::string &longPath, const std::string &shortPath)
+{
+    json.Key("path").String(PlatformPath(longPath, cDrive));
+    if (ExfatVolume)   // no short names: the long path in the window's form, UTF-8 already
+        json.Key("short_path").String(shortPath);
+    else
+        json.Key("short_path").Oem(shortPath.c_str());
+}
+
+// A record of the scan: {"size" or "extents", "path", "short_path"}, or null
+// before any file was measured (the record's paths are stale then).
+void WriteRecord(JsonWriter &json, const char *key, bool set, const char *what, ULONGLONG value,
+                 const std::string &longPath, const std::string &shortPath)
 {
     json.Key(key);
     if (!set) {
@@ -93,7 +99,7 @@ void WriteRecord(JsonWriter &json, const char *key, bool set, const char *what, 
     }
     json.BeginObject();
     json.Key(what).Number(value);
-    json.Key("path").String(PathText(path));
+    WritePaths(json, longPath, shortPath);
     json.EndObject();
 }
 
@@ -131,10 +137,11 @@ void PrintText(const Analysis &analysis)
     printf("Average extents    %llu.%02llu\n", average / 100, average % 100);
     if (TotalFiles != 0) {
         printf("Largest file       %lu KB  %s\n", (unsigned long)(LargestFileSize / 1000),
-               PathText(LargestFileName).c_str());
+               PlatformPath(LargestFileLongPath, cDrive).c_str());
         printf("Smallest file      %lu bytes  %s\n", (unsigned long)SmallestFileSize,
-               PathText(SmallestFileName).c_str());
-        printf("Most extents       %lu  %s\n", (unsigned long)MaxExtents, PathText(MaxExtentsFileName).c_str());
+               PlatformPath(SmallestFileLongPath, cDrive).c_str());
+        printf("Most extents       %lu  %s\n", (unsigned long)MaxExtents,
+               PlatformPath(MaxExtentsFileLongPath, cDrive).c_str());
     }
     PrintSpaceText(analysis);
     printf("%s\n", analysis.completed ? "Fragmentation analysis completed" : "Fragmentation analysis ended on an error");
@@ -143,7 +150,7 @@ void PrintText(const Analysis &analysis)
         for (const MeasuredFile &file : analysis.files)
             printf("%lu\t%u\t%llu\t%s%s\n", (unsigned long)file.extents, (unsigned)file.clusters,
                    (unsigned long long)file.size, analysis.listRuns ? (RunsText(file.runs) + "\t").c_str() : "",
-                   PathText(file.path.c_str()).c_str());
+                   PlatformPath(file.longPath, cDrive).c_str());
     }
     if (analysis.check != nullptr)
         PrintCheckText(analysis);
@@ -154,7 +161,7 @@ void PrintJson(const Analysis &analysis)
     JsonWriter json(stdout);
     json.BeginObject(JsonWriter::Block);
     json.Key("schema_version").Number(kSchemaVersion);
-    json.Key("drive").Cp437(cDrive);
+    json.Key("drive").String(cDrive);
     json.Key("file_system").String(FileSystemName());
     json.Key("fat_bits").Number(FatBits);
     json.Key("cluster_size").Number(ClusterSize);
@@ -171,9 +178,12 @@ void PrintJson(const Analysis &analysis)
     json.Key("average_extents").Hundredths(AverageHundredths());
     // Every measured file has a size and an extent, so the records are set
     // exactly when a file was measured.
-    WriteRecord(json, "largest_file", LargestFileSize != 0, "size", LargestFileSize, LargestFileName);
-    WriteRecord(json, "smallest_file", SmallestFileSize != 0xFFFFFFFF, "size", SmallestFileSize, SmallestFileName);
-    WriteRecord(json, "most_fragmented_file", MaxExtents != 0, "extents", MaxExtents, MaxExtentsFileName);
+    WriteRecord(json, "largest_file", LargestFileSize != 0, "size", LargestFileSize, LargestFileLongPath,
+                LargestFileShortPath);
+    WriteRecord(json, "smallest_file", SmallestFileSize != 0xFFFFFFFF, "size", SmallestFileSize,
+                SmallestFileLongPath, SmallestFileShortPath);
+    WriteRecord(json, "most_fragmented_file", MaxExtents != 0, "extents", MaxExtents, MaxExtentsFileLongPath,
+                MaxExtentsFileShortPath);
     WriteSpaceMembers(json, analysis);
     if (analysis.partition != nullptr) {
         json.Key("partition");
@@ -195,6 +205,10 @@ void PrintJson(const Analysis &analysis)
         json.EndObject();
     }
     json.Key("completed").Bool(analysis.completed);
+    json.Key("skipped").BeginObject();
+    for (int reason = 0; reason < SKIP_REASONS; reason++)
+        json.Key(SkipReasonName[reason]).Number(Skipped[reason]);
+    json.EndObject();
     WriteMessages(json, analysis.messages);
     if (analysis.listFiles) {
         json.Key("file_list").BeginArray(JsonWriter::Block);
@@ -204,7 +218,7 @@ void PrintJson(const Analysis &analysis)
             json.Key("clusters").Number(file.clusters);
             json.Key("size").Number(file.size);
             json.Key("no_fat_chain").Bool(file.noFatChain);
-            json.Key("path").String(PathText(file.path.c_str()));
+            WritePaths(json, file.longPath, file.shortPath);
             if (analysis.listRuns)
                 WriteRuns(json, file.runs, analysis.volumeStart);
             json.EndObject();
@@ -214,6 +228,15 @@ void PrintJson(const Analysis &analysis)
     if (analysis.check != nullptr)
         WriteCheck(json, analysis);
     json.EndObject();
+}
+
+std::string SkippedSummary()
+{
+    std::string summary;
+    for (int reason = 0; reason < SKIP_REASONS; reason++)
+        if (Skipped[reason] != 0)
+            summary += (summary.empty() ? "" : ", ") + std::to_string(Skipped[reason]) + " " + SkipReasonName[reason];
+    return summary;
 }
 
 void PrintPartitions(FILE *out, const Listing &listing)

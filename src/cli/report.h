@@ -28,8 +28,9 @@ struct MeasuredFile {
     DWORD extents;
     DWORD clusters;
     ULONGLONG size;
-    std::string path;   // code page 437, as the program builds it (UTF-8 on exFAT)
-    bool noFatChain;    // exFAT: the stream entry's NoFatChain flag; false on FAT
+    bool noFatChain;         // exFAT: the stream entry's NoFatChain flag; false on FAT
+    std::string longPath;    // "/Long Dir/File name.txt", UTF-8 (FileLongPath)
+    std::string shortPath;   // "V:\LONGDI~1\FILENA~1.TXT", short names' bytes (FileShortPath)
     std::vector<ClusterRun> runs;   // with --runs
 };
 
@@ -58,9 +59,14 @@ const char *FileSystemName();
 // The map's summary line: drive, size, files, fragmented files, average extents.
 std::string SummaryLine();
 
-// Writes the report from the statistics of the finished analysis.
+// Writes the report from the statistics of the finished analysis. Paths are
+// long paths in the platform's form (PlatformPath); the JSON adds each one's
+// short path.
 void PrintText(const Analysis &analysis);
 void PrintJson(const Analysis &analysis);
+// What the walk left out, by reason ("2 too_deep, 1 file_chain_mismatch"), or
+// "" when it left out nothing.
+std::string SkippedSummary();
 
 // The partitions as a table with a heading, one line each.
 void PrintPartitions(FILE *out, const Listing &listing);

@@ -21,6 +21,7 @@
 #endif
 #include "engine/chains.h"
 #include "engine/exfatscan.h"
+#include "engine/codepage.h"
 #include "engine/fatdisk.h"
 #include "engine/geometry.h"
 #include "engine/longpath.h"
@@ -43,7 +44,8 @@ void KeepMessage(const char *caption, const char *text)
     fprintf(stderr, "%s: %s\n", caption, text);
 }
 
-void KeepFile(const BYTE *entry, LPCSTR path, DWORD clusters)
+// cFileName (`path`) may be shortened; the engine's whole paths are listed.
+void KeepFile(const BYTE *entry, LPCSTR, DWORD clusters)
 {
     if (analysis.mapPath != nullptr)
         MapMeasuredFile(entry, clusters);
@@ -53,7 +55,7 @@ void KeepFile(const BYTE *entry, LPCSTR path, DWORD clusters)
         return;
     const bool exfat = ExfatVolume;
     analysis.files.push_back({NumberOfExtents, clusters, exfat ? ExfatFile.dataLength : ld_32(&entry[DIR_FileSize]),
-                              path, exfat && ExfatFile.noFatChain,
+                              exfat && ExfatFile.noFatChain, FileLongPath(), FileShortPath(),
                               analysis.listRuns ? FileRuns(entry, clusters) : std::vector<ClusterRun>()});
 }
 
@@ -285,9 +287,12 @@ Fault Run::MapVolume()
 }
 
 // The analysis, on the scan thread, with the engine's hooks collecting the
-// messages, the files and the map.
+// messages, the files and the map. The walk keeps long names and enters
+// every directory however long its path.
 Fault Run::Analyse()
 {
+    KeepLongNames = true;
+    ShortNameCodePage = options_.codePage;
     analysis.listFiles = options_.listFiles;
     analysis.onlyFragmented = options_.onlyFragmented;
     analysis.partition = haveChosen_ ? &chosen_ : nullptr;
@@ -336,11 +341,16 @@ Fault Run::Analyse()
     return Fault();
 }
 
-// Exit status 1 for an analysis that ended on an error comes first, as its
-// answers are incomplete; then 4 for a NAME that names no file, and 3 for a
-// file with too many extents or a SIZE that does not fit.
+// Whatever the walk left out is said on standard error too, and a walk that
+// completed does not fail for it. Exit status 1 for an analysis that ended on
+// an error comes first, as its answers are incomplete; then 4 for a NAME that
+// names no file, and 3 for a file with too many extents or a SIZE that does
+// not fit.
 int Run::Report()
 {
+    const std::string skipped = SkippedSummary();
+    if (!skipped.empty())
+        fprintf(stderr, "vantrel-scan: %s: left out of the walk: %s\n", path_.c_str(), skipped.c_str());
     const bool named = analysis.check == nullptr || EveryNameMatched(path_.c_str());
     const bool passed = analysis.check == nullptr || EveryFilePasses();
     const ULONGLONG dataBytes = (ULONGLONG)TotalClusters * BytesPerCluster;

@@ -41,7 +41,8 @@ def int32(value):
 
 
 def scan(vantrel_scan, image, letter, output):
-    report = json.loads(run(vantrel_scan, "--json", "--files", "--drive", letter + ":", image))
+    # The window shows 8.3 paths (short_path), whose bytes it draws as code page 437.
+    report = json.loads(run(vantrel_scan, "--json", "--files", "--codepage", "437", "--drive", letter + ":", image))
     if not report.get("completed"):
         sys.exit(f"make-drives: vantrel-scan did not complete on {image}: {report.get('messages')}")
     # The panel's fields: numbers as "%7d" of their low 32 bits read as signed, paths as their last 41 characters.
@@ -51,7 +52,7 @@ def scan(vantrel_scan, image, letter, output):
              (234, 126, "free KB", n(r["free_space_kb"])), (234, 146, "cluster", n(r["cluster_size"]))]
     if r["measured_files"]:
         lines += file_fields(r, n, path)
-    lines = [("panel",) + line for line in lines] + [("file", path(entry["path"])) for entry in r["file_list"]]
+    lines = [("panel",) + line for line in lines] + [("file", path(entry["short_path"])) for entry in r["file_list"]]
     with open(output, "wb") as out:
         out.writelines(b"\t".join(str(f).encode("cp437") for f in line) + b"\n" for line in lines)
     return report
@@ -66,9 +67,9 @@ def file_fields(r, n, path):
             (234, 264, "fragmented", n(r["fragmented_files"])), (234, 284, "extents", n(r["total_extents"])),
             (234, 304, "average", "%4d.%02d" % divmod(average, 100)),
             (234, 342, "largest KB", n(largest["size"] // 1000)),
-            (28, 364, "largest path", path(largest["path"])), (234, 386, "smallest", n(smallest["size"])),
-            (28, 407, "smallest path", path(smallest["path"])), (234, 428, "most extents", n(most["extents"])),
-            (28, 450, "most extents path", path(most["path"])),
+            (28, 364, "largest path", path(largest["short_path"])), (234, 386, "smallest", n(smallest["size"])),
+            (28, 407, "smallest path", path(smallest["short_path"])), (234, 428, "most extents", n(most["extents"])),
+            (28, 450, "most extents path", path(most["short_path"])),
             (28, 485, "current file", path("    FRAGMENTATION ANALYSIS COMPLETED    "))]
 
 

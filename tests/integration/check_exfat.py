@@ -9,7 +9,11 @@ root, loop devices and FUSE: without them it says so and exits 77 (skipped)."""
 
 import json, os, random, re, shutil, subprocess, sys
 
+import jsonschema
+
 SCAN, WORK = sys.argv[1], sys.argv[2]
+TOP = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+SCHEMA = jsonschema.Draft202012Validator(json.load(open(os.path.join(TOP, "docs", "vantrel-scan.schema.json"))))
 TOOLS = ["losetup", "mount.exfat-fuse", "mkfs.exfat", "fsck.exfat", "dump.exfat", "fls", "istat", "sfdisk", "sgdisk"]
 results = []
 
@@ -163,14 +167,17 @@ def expected_files(image, heap, per_cluster):
 def scan(image, *options):
     done = run(SCAN, "--json", "--files", *options, image)
     check(done.returncode == 0, f"vantrel-scan {image}: exit status {done.returncode}: {done.stderr}")
-    return json.loads(done.stdout) if done.stdout.startswith("{") else {}
+    report = json.loads(done.stdout) if done.stdout.startswith("{") else {}
+    errors = [e.message for e in SCHEMA.iter_errors(report)]
+    check(not errors, f"vantrel-scan {image}: not valid against the schema: {errors[:3]}")
+    return report
 
 
 def compare(image, cluster):
     heap, per_cluster, free = geometry(image)
     expected = expected_files(image, heap, per_cluster)
     report = scan(image, "--runs")
-    listed = {f["path"][3:].replace("\\", "/"): (f["extents"], f["clusters"], f["size"],
+    listed = {f["path"][1:]: (f["extents"], f["clusters"], f["size"],
                                                  [(r["cluster"], r["clusters"]) for r in f["runs"]])
               for f in report["file_list"]}
     measured = {path: value for path, value in expected.items() if value[2] != 0}
@@ -185,7 +192,10 @@ def compare(image, cluster):
     check(report["fragmented_files"] == sum(1 for e in measured.values() if e[0] > 1) and
           report["fragmented_files"] > 0, f"{cluster}: fragmented files {report['fragmented_files']}")
     check(all(f["extents"] == 1 for f in report["file_list"] if f["no_fat_chain"]), f"{cluster}: flagged files")
-    check(report["completed"] and report["messages"] == [], f"{cluster}: completed, no message")
+    check(report["completed"] and report["messages"] == [] and not any(report["skipped"].values()),
+          f"{cluster}: completed, no message, nothing skipped")
+    check(all(f["short_path"] == "V:" + f["path"].replace("/", "\\") for f in report["file_list"]),
+          f"{cluster}: short paths are the long ones in the window's form")
     # Free extents from the bitmap's bytes; fragmented directories from istat.
     runs = free_runs(image, heap, per_cluster, cluster)
     largest = max(runs, key=lambda r: r[1], default=[0, 0])
@@ -197,7 +207,7 @@ def compare(image, cluster):
     # --check --require-flag: a file passes only when it is flagged too; exit status 3 when one fails.
     done = run(SCAN, "--json", "--check", "--require-flag", "--max-extents=100000", image, "*")
     checked = json.loads(done.stdout).get("check", {}).get("files", []) if done.stdout.startswith("{") else []
-    flagged = {f["path"][2:].replace("\\", "/"): f["no_fat_chain"] for f in report["file_list"]}
+    flagged = {f["path"]: f["no_fat_chain"] for f in report["file_list"]}
     check(len(checked) == len(measured) and
           all(f["pass"] == f["no_fat_chain"] == flagged.get(f["path"]) for f in checked) and
           done.returncode == (0 if all(flagged.values()) else 3), f"{cluster}: --check --require-flag {done.returncode}")

@@ -3,9 +3,12 @@
 by scripts/make-volume.py, each listed file's extents and clusters are mshowfat's, the file counts mdir's,
 the geometry and free space fsck.fat's, the totals and records those of the files listed; every file's
 runs are mshowfat's clusters and fiwalk's byte runs, on the bare image and inside a partition, and the
-free extents and fragmented directories those counted here from the FAT and mshowfat; command lines
-give their exit status and key output, each error once more with --json; every JSON object printed is
-valid against docs/vantrel-scan.schema.json; output that cannot be written ends with exit status 1."""
+free extents and fragmented directories those counted here from the FAT and mshowfat; on images of
+long, non-ASCII and 255-character names, names differing only in case and trees whose paths pass 260
+bytes, every file's long path is the one fls -r -p prints (mdir's where fls cannot print it) and nothing
+is left out; command lines give their exit status and key output, each error once more with --json;
+every JSON object printed is valid against docs/vantrel-scan.schema.json; output that cannot be written
+ends with exit status 1."""
 
 import json, os, re, struct, subprocess, sys, time
 import xml.etree.ElementTree as ElementTree
@@ -19,6 +22,8 @@ SCHEMA = jsonschema.Draft202012Validator(json.load(open(os.path.join(TOP, "docs"
 ENV = dict(os.environ, MTOOLS_SKIP_CHECK="1", LC_ALL="C")
 results = []
 validated = []
+NOTHING_SKIPPED = {"too_deep": 0, "directory_entered_before": 0, "broken_directory_chain": 0,
+                   "unreadable_directory": 0, "file_chain_mismatch": 0, "bad_entry_set": 0}
 
 
 def check(holds, what):
@@ -28,9 +33,9 @@ def check(holds, what):
     return holds
 
 
-def run(*command, timeout=300):
-    done = subprocess.run(command, env=ENV, stdin=subprocess.DEVNULL, capture_output=True, text=True,
-                          errors="replace", timeout=timeout)
+def run(*command, timeout=300, env=ENV):
+    done = subprocess.run(command, env=env, stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                          encoding="utf-8", errors="replace", timeout=timeout)
     # Every JSON object vantrel-scan prints must be valid against the schema.
     if command[0] == SCAN and done.stdout.startswith("{"):
         valid(done.stdout, " ".join(command[1:]))
@@ -80,9 +85,9 @@ def extents(preset, seed):
                    dict(report, files=str(report["files"]))]:
         check(not SCHEMA.is_valid(spoilt), f"{name}: the schema takes a spoilt report")
     listed = report["file_list"]
-    mtools = chains(path, ["::/" + f["path"][3:].replace("\\", "/") for f in listed])
+    mtools = chains(path, ["::" + f["path"] for f in listed])
     for f in listed:
-        chain = mtools.get(f["path"][3:].replace("\\", "/"), [])
+        chain = mtools.get(f["path"][1:], [])
         runs = sum(1 for i, c in enumerate(chain) if i == 0 or c != chain[i - 1] + 1)
         check(chain and (f["extents"], f["clusters"]) == (runs, len(chain)) and
               (len(chain) - 1) * cluster < f["size"] <= len(chain) * cluster, f"{name}: {f}, mshowfat {chain[:9]}")
@@ -90,7 +95,8 @@ def extents(preset, seed):
     expected = {"files": len(every), "zero_length_files": empty, "measured_files": measured, "fat_bits": bits,
                 "cluster_size": cluster, "total_space": clusters * cluster, "free_space_kb": free * cluster // 1000,
                 "free_bytes": free * cluster,
-                "completed": True, "messages": [], "total_extents": sum(f["extents"] for f in listed),
+                "completed": True, "messages": [], "skipped": NOTHING_SKIPPED,
+                "total_extents": sum(f["extents"] for f in listed),
                 "fragmented_files": sum(1 for f in listed if f["extents"] > 1), "allocated_bytes": allocated * cluster,
                 "allocated_percent": allocated * 100 // clusters,
                 "average_extents": sum(f["extents"] for f in listed) * 100 // measured / 100}
@@ -106,8 +112,9 @@ def extents(preset, seed):
     for key, field, pick in [("largest_file", "size", max), ("smallest_file", "size", min),
                              ("most_fragmented_file", "extents", max)]:
         best = pick(f[field] for f in listed if f[field])
-        first = next(f["path"] for f in listed if f[field] == best)
-        check(report[key] == {field: best, "path": first}, f"{name}: {key} {report[key]}, expected {best} {first}")
+        first = next(f for f in listed if f[field] == best)
+        held = {field: best, "path": first["path"], "short_path": first["short_path"]}
+        check(report[key] == held, f"{name}: {key} {report[key]}, expected {held}")
     fragmented = json.loads(run(SCAN, "--json", "--fragmented", path, timeout=120).stdout)["file_list"]
     check(fragmented == [f for f in listed if f["extents"] > 1], f"{name}: --fragmented lists {len(fragmented)}")
     directories = [p[3:-1] for p in run("mdir", "-/", "-b", "-a", "-i", path, "::").stdout.splitlines()
@@ -216,6 +223,78 @@ def placed(bare, name, start, cluster, directories):
           f"{name}: fragmented directories {report['fragmented_directories']}, expected {expected}")
 
 
+def long_names(fat):
+    """Long, non-ASCII and 255-character names, two names differing only in case, empty files, and two
+    trees whose paths pass 260 bytes (32 levels of 8.3 names, as the window's buffers cannot hold, and 6
+    of 60-character names): every file is listed by the long path fls -r -p prints, nothing is left out,
+    and the files and directories add up to fsck.fat's count. fls prints the bytes 0x80-0xFF of a short
+    name that has no long name as '^' and cuts names at 247 characters: such files are held against
+    mdir's list instead (mtools reads short names through code page 850, as vantrel-scan does)."""
+    name, path = f"long names FAT{fat}", os.path.join(WORK, f"long-names-{fat}.img")
+    utf8 = dict(ENV, LC_ALL="C.UTF-8")
+    wide, folder = "W" * 251 + ".dat", "Very Long Directory Name"   # a 255-character name
+    made = {"small.txt": 10, "Holiday Video Clip 2015.mov": 5000, f"{folder}/A Long File Name With Spaces.txt": 3000,
+            "Café Ünïcödé 日本.txt": 700, "Ελληνικά και кириллица.doc": 2500,
+            "CAFØ.TXT": 40,   # a short name alone: Ø is byte 0x9D, ¥ in code page 437
+            wide: 100, f"{'D' * 255}/{wide}": 4100, "AbcDef Case.txt": 11, "XbcDef Case.txt": 12,
+            "Empty file.txt": 0, f"{folder}/EMPTY.TXT": 0}
+    for n in range(1, 33):
+        made["/".join(f"LEVEL{k:02d}" for k in range(1, n + 1)) + f"/FILE{n:02d}.TXT"] = 100 * n
+    for n in range(1, 7):
+        made["/".join(f"Directory at level {k} of a tree of long names" for k in range(1, n + 1)) +
+             f"/File at level {n}.txt"] = 1000 * n
+    if not os.path.exists(path):
+        run("mkfs.fat", "-C", "-F", str(fat), "-S", "512", "-s", "1" if fat == 32 else "4", path + ".new", "40960")
+        folders = sorted({p.rsplit("/", 1)[0] for p in made if "/" in p}, key=lambda p: p.count("/"))
+        parents = sorted({"/".join(f.split("/")[:k + 1]) for f in folders for k in range(f.count("/") + 1)},
+                         key=lambda p: p.count("/"))
+        run("mmd", "-i", path + ".new", *["::/" + p for p in parents], env=utf8)
+        for target, size in made.items():
+            source = os.path.join(WORK, f"source-{size}")
+            with open(source, "wb") as out:
+                out.write(b"x" * size)
+            run("mcopy", "-i", path + ".new", source, "::/" + target, env=utf8)
+        # Two long names that differ only in case, as no driver would write them: "XbcDef" becomes "abcDef".
+        data = open(path + ".new", "rb").read()
+        slot = "XbcDe".encode("utf-16-le")
+        check(data.count(slot) == 1, f"{name}: the long name to change is not there once")
+        open(path + ".new", "wb").write(data.replace(slot, "abcDe".encode("utf-16-le")))
+        os.rename(path + ".new", path)
+    made["abcDef Case.txt"] = made.pop("XbcDef Case.txt")
+    done = run(SCAN, "--json", "--files", path, timeout=120)
+    if not check(done.returncode == 0 and not done.stderr, f"{name}: status {done.returncode}, {done.stderr}"):
+        return
+    report = json.loads(done.stdout)
+    listed = {f["path"]: f for f in report["file_list"]}
+    measured = {"/" + p: size for p, size in made.items() if size}
+    check({p: f["size"] for p, f in listed.items()} == measured and report["completed"] and
+          report["skipped"] == NOTHING_SKIPPED and report["files"] == len(made) and
+          report["zero_length_files"] == len(made) - len(measured),
+          f"{name}: listed {sorted(set(listed) ^ set(measured))[:4]}, {report['skipped']}, {report['files']} files")
+    check(listed["/CAFØ.TXT"]["short_path"] == "V:\\CAFØ.TXT" and
+          listed[f"/{folder}/A Long File Name With Spaces.txt"]["short_path"] == "V:\\VERYLO~1\\ALONGF~1.TXT",
+          f"{name}: short paths {listed['/CAFØ.TXT']}")
+    entries = [line.split("\t") for line in run("fls", "-r", "-p", "-l", path).stdout.splitlines()]
+    fls = {e[1]: int(e[6]) for e in entries if e[0].startswith("r/r") and "*" not in e[0]}
+    folders = sum(1 for e in entries if e[0].startswith("d/d") and "*" not in e[0])
+    mdir = {p[3:] for p in run("mdir", "-/", "-b", "-a", "-i", path, "::", env=utf8).stdout.splitlines()}
+    beyond_fls = lambda p: any(len(part) > 247 or (part == part.upper() and not part.isascii())
+                               for part in p.split("/"))
+    for p, f in listed.items():
+        if beyond_fls(p):
+            check(p[1:] in mdir and p[1:] not in fls, f"{name}: {p} is not as mdir prints it")
+        else:
+            check(fls.get(p[1:]) == f["size"], f"{name}: {p} is not as fls prints it")
+    check(len(fls) == len(made) and sum(1 for size in fls.values() if size) == len(listed),
+          f"{name}: fls lists {len(fls)} files")
+    counted = re.search(r": (\d+) files, ", run("fsck.fat", "-n", path).stdout)
+    check(counted and int(counted.group(1)) == report["files"] + folders,
+          f"{name}: fsck.fat counts {counted and counted.group(1)}, {report['files']} files and {folders} folders")
+    # Code page 437 reads the short name's 0x9D as ¥.
+    other = json.loads(run(SCAN, "--json", "--files", "--codepage", "437", path).stdout)
+    check(any(f["path"] == "/CAF¥.TXT" for f in other["file_list"]), f"{name}: --codepage 437")
+
+
 def options():
     # A FAT12 floppy of 12 small files, F10.TXT and F11.TXT in SUB; and two damaged copies.
     small, sources = os.path.join(WORK, "tiny.img"), [os.path.join(WORK, f"F{n}.TXT") for n in range(12)]
@@ -229,11 +308,21 @@ def options():
     os.replace(small + ".new", small)
     data = open(small, "rb").read()
     root = (struct.unpack_from("<H", data, 14)[0] + data[16] * struct.unpack_from("<H", data, 22)[0]) * 512
-    spoilt = {"end-of-chain": data.index(b"SUB        ", root) + 26, "no-sectors-per-cluster": 13}
-    for what, at in spoilt.items():
+    # A directory's chain that ends at once, no sectors per cluster, a file 100,000 bytes long in one cluster.
+    spoilt = {"end-of-chain": (data.index(b"SUB        ", root) + 26, b"\xff\x0f"),
+              "no-sectors-per-cluster": (13, b"\0"),
+              "file-longer-than-chain": (data.index(b"F5      TXT", root) + 28, struct.pack("<I", 100000))}
+    for what, (at, put) in spoilt.items():
         spoilt[what] = os.path.join(WORK, what + ".img")
         with open(spoilt[what], "wb") as out:
-            out.write(data[:at] + (b"\xff\x0f" if at > 13 else b"\0") + data[at + (2 if at > 13 else 1):])
+            out.write(data[:at] + put + data[at + len(put):])
+    # 130 directories, one in the other, a file in the last: deeper than the walk's 128 levels.
+    deep = os.path.join(WORK, "too-deep.img")
+    run("mkfs.fat", "-C", "-F", "12", deep + ".new", "1440")
+    run("mmd", "-i", deep + ".new", *["::" + "/D" * n for n in range(1, 131)])
+    run("mcopy", "-i", deep + ".new", sources[1], "::" + "/D" * 130 + "/F1.TXT")
+    run("mcopy", "-i", deep + ".new", sources[2], "::/F2.TXT")
+    os.replace(deep + ".new", deep)
     disks = partition_disks(data)
     frag = fragmented_copy(small, sources)
     usage = ["usage: vantrel-scan"]
@@ -241,13 +330,21 @@ def options():
     os.makedirs(folder, exist_ok=True)
     cases = [  # arguments, exit status, texts of the standard output or error, least seconds
         ([small], 0, ["Drive              V: (FAT12)\nTotal space        1457 KB", "Files              12\n",
-                      "Most extents       1  V:\\F0.TXT\nFree extents       1\n"
+                      "Most extents       1  /F0.TXT\nFree extents       1\n"
                       "Largest free       1447424 bytes at cluster 22, byte 27136\nFragmented dirs    0\n"
                       "Fragmentation analysis completed\n"], 0),
-        (["--files", small], 0, ["completed\n\nextents\tclusters\tsize\tpath\n1\t1\t1\tV:\\F0.TXT\n"], 0),
+        (["--files", small], 0, ["completed\n\nextents\tclusters\tsize\tpath\n1\t1\t1\t/F0.TXT\n",
+                                 "\t/SUB/F11.TXT\n"], 0),
         (["--json", "--files", small], 0, ['"drive": "V:",\n  "file_system": "FAT12",\n  "fat_bits": 12,', '"completed": true',
                                           '"file_list": [\n    {"extents": 1, "clusters": 1, "size": 1, '
-                                          '"no_fat_chain": false, "path": "V:\\\\F0.TXT"}'], 0),
+                                          '"no_fat_chain": false, "path": "/F0.TXT", '
+                                          '"short_path": "V:\\\\F0.TXT"}', '"short_path": "V:\\\\SUB\\\\F11.TXT"'], 0),
+        # What the walk leaves out is counted, said once on standard error, and the status stays 0.
+        ([spoilt["file-longer-than-chain"]], 0,
+         ["Files              11\n", "left out of the walk: 1 file_chain_mismatch\n"], 0),
+        (["--json", deep], 0, ['"files": 1,', '"skipped": {"too_deep": 1, "directory_entered_before": 0,',
+                               f"vantrel-scan: {deep}: left out of the walk: 1 too_deep\n"], 0),
+        (["--codepage=437", small], 0, ["Files              12\n"], 0),
         (["--drive", "d:", small], 0, ["Drive              D: (FAT12)"], 0),
         ([small, "--drive", "Q:", "--json"], 0, ['"drive": "Q:"'], 0),
         (["--throttle", small], 0, ["Files              12\n"], 0.6),
@@ -277,6 +374,7 @@ def options():
         (["--verbose", small], 2, ["unrecognized option '--verbose'", *usage], 0),
         (["--json=yes", small], 2, ["option '--json' doesn't allow an argument", *usage], 0),
         (["-p", "0", small], 2, ["invalid partition number '0'", *usage], 0),
+        (["--codepage", "1252", small], 2, ["invalid code page '1252' (437 or 850)", *usage], 0),
         # Partition tables: none to choose from, several, a missing entry, a damaged table.
         (["-p", "1", small], 2, [f"{small}: no partition table: FAT12"], 0),
         ([disks["two"]], 2, ["2 FAT partitions (1, 2); choose one with --partition N"], 0),
@@ -288,7 +386,8 @@ def options():
         (["--map", small + ".bmp", small], 2, ["unknown picture type", *usage], 0),
         ([spoilt["no-sectors-per-cluster"]], 2, ["KivIFat: ERROR - StartDirScanThread - Invalid sectors per"], 0),
         (["--json", spoilt["end-of-chain"]], 1,
-         ['"completed": false,\n  "messages": ["Error number 157 occured during NextDir - GlobalLock - Tmp."]'], 0),
+         ['"completed": false,\n  "skipped": {', '"messages": ["Error number 157 occured during NextDir - GlobalLock - Tmp."]'],
+         0),
         ([spoilt["end-of-chain"]], 1, ["Fragmentation analysis ended on an error"], 0),
     ]
     one = [f"{frag}: ", "names no measured file"]
@@ -347,7 +446,7 @@ def options():
     write_errors(small, disks["one"])
     # On a terminal a progress line shows on the standard error.
     shown = run("script", "-qec", f"'{SCAN}' --throttle '{small}'", "/dev/null").stdout
-    check(" files/s  V:\\" in shown, f"no progress line on a terminal: {shown!r}")
+    check(" files/s  /SUB/" in shown, f"no progress line on a terminal: {shown!r}")
 
 
 def fragmented_copy(small, sources):
@@ -422,6 +521,8 @@ def write_errors(small, disk):
 os.makedirs(WORK, exist_ok=True)
 for preset, seed in [("floppy", 21), ("small", 22), ("dense", 23), ("fat32", 24)]:
     extents(preset, seed)
+for fat in (16, 32):
+    long_names(fat)
 options()
 check(len(validated) >= 20, f"only {len(validated)} JSON objects validated")
 print(f"check_scan: {results.count(True)} passed, {results.count(False)} failed, "

@@ -44,6 +44,7 @@ expected="-rwxr-xr-x root/root ./usr/bin/vantrel-scan
 -rw-r--r-- root/root ./usr/share/bash-completion/completions/vantrel-scan
 -rw-r--r-- root/root ./usr/share/doc/vantrel-scan/copyright
 -rw-r--r-- root/root ./usr/share/doc/vantrel-scan/json.md
+-rw-r--r-- root/root ./usr/share/doc/vantrel-scan/vantrel-scan.schema.json
 -rw-r--r-- root/root ./usr/share/man/man1/vantrel-scan.1.gz"
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $1, $2, $6}' | sort -k3)
 [[ $files == "$expected" ]] || fail "the package's files are not as expected:"$'\n'"$files"
@@ -104,8 +105,10 @@ while IFS='|' read -r words expected; do
   got=$(complete_words "${argv[@]}")
   [[ $got == "$expected" ]] || fail "completing '$words': '$got', not '$expected'"
 done <<EOF2
-vantrel-scan --|--check --drive --files --fits --fragmented --help --json --list-partitions --map --max-extents --partition --require-flag --runs --throttle --version 
-vantrel-scan -|--check --drive --files --fits --fragmented --help --json --list-partitions --map --max-extents --partition --require-flag --runs --throttle --version -V -f -h -j -p 
+vantrel-scan --|--check --codepage --drive --files --fits --fragmented --help --json --list-partitions --map --max-extents --partition --require-flag --runs --throttle --version 
+vantrel-scan -|--check --codepage --drive --files --fits --fragmented --help --json --list-partitions --map --max-extents --partition --require-flag --runs --throttle --version -V -f -h -j -p 
+vantrel-scan --codepage |437 850 
+vantrel-scan --fits |
 vantrel-scan --fr|--fragmented 
 vantrel-scan --json |a.png b.svg c.txt sub 
 vantrel-scan --map |a.png b.svg sub 

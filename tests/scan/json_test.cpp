@@ -1,5 +1,7 @@
 // The JSON writer: commas and layout placed by the writer for block and
-// inline containers, and strings that are always valid, escaped UTF-8.
+// inline containers, and strings that are always valid, escaped UTF-8; the
+// texts it is given: short names through their code page, long paths in the
+// platform's form.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,6 +10,7 @@
 
 #include "cli/json.h"
 #include "cli/text.h"
+#include "engine/codepage.h"
 
 namespace {
 
@@ -98,8 +101,50 @@ TEST(JsonWriter, QuotesValidUtf8)
     };
     for (const auto &test : cases)
         EXPECT_EQ(JsonQuote(test.text), test.quoted) << test.text;
-    // Code page 437 names go through the same quoting.
-    EXPECT_EQ(Written([](JsonWriter &j) { j.Cp437("\x9E\"\x01"); }), "\"\xE2\x82\xA7\\\"\\u0001\"");
+}
+
+// Short names' bytes through the code page chosen, quoted like any string.
+TEST(Text, ReadsShortNamesInTheCodePageChosen)
+{
+    const struct {
+        DWORD codePage;
+        const char *bytes, *utf8;
+    } cases[] = {
+        {850, "V:\\GAMES\\SAVE.DAT", "V:\\GAMES\\SAVE.DAT"},
+        {850, "\x80" "A\xFF", "\xC3\x87" "A\xC2\xA0"},               // both tables' first and last
+        {850, "CAF\x90\x9D", "CAF\xC3\x89\xC3\x98"},                  // É, and Ø where 437 has ¥
+        {437, "CAF\x90\x9D", "CAF\xC3\x89\xC2\xA5"},
+        {437, "\x9E\xB0", "\xE2\x82\xA7\xE2\x96\x91"},                 // three-byte forms
+        {850, "A\"B\x01", "A\"B\x01"},                                 // control characters are kept
+    };
+    for (const auto &test : cases) {
+        ShortNameCodePage = test.codePage;
+        EXPECT_EQ(OemToUtf8(test.bytes), test.utf8) << test.bytes;
+        EXPECT_EQ(Written([&](JsonWriter &j) { j.Oem(test.bytes); }), JsonQuote(test.utf8));
+    }
+    ShortNameCodePage = 850;
+}
+
+// Long paths in the platform's own form: as they are on Linux, with the drive
+// and backslashes on Windows.
+TEST(Text, PrintsLongPathsInThePlatformsForm)
+{
+    const struct {
+        const char *path, *posix, *windows;
+    } cases[] = {
+        {"/", "/", "E:\\"},
+        {"/Very Long Directory Name/A Long File Name With Spaces.txt",
+         "/Very Long Directory Name/A Long File Name With Spaces.txt",
+         "E:\\Very Long Directory Name\\A Long File Name With Spaces.txt"},
+        {"/\xC3\xA9t\xC3\xA9/\xE6\x97\xA5\xE6\x9C\xAC.txt", "/\xC3\xA9t\xC3\xA9/\xE6\x97\xA5\xE6\x9C\xAC.txt",
+         "E:\\\xC3\xA9t\xC3\xA9\\\xE6\x97\xA5\xE6\x9C\xAC.txt"},
+    };
+    for (const auto &test : cases)
+#ifdef _WIN32
+        EXPECT_EQ(PlatformPath(test.path, "E:"), test.windows) << test.path;
+#else
+        EXPECT_EQ(PlatformPath(test.path, "E:"), test.posix) << test.path;
+#endif
 }
 
 }  // namespace

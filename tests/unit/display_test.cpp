@@ -11,7 +11,6 @@
 
 #include "app/driveline.h"
 #include "app/kivifat.h"
-#include "cli/text.h"
 #include "display/bmpfile.h"
 #include "display/fields.h"
 #include "support/testplatform.h"
@@ -178,18 +177,6 @@ TEST(DriveLine, PadsTheLabelToItsColumn)
         BuildDriveLine(line, test.letter, test.label, "FAT");
         EXPECT_STREQ(line, test.line);
     }
-}
-
-TEST(Text, MapsCodePage437ToUtf8AndQuotesJson)
-{
-    const struct { const char *fat, *utf8, *json; } cases[] = {
-        {"V:\\GAMES\\SAVE.DAT", "V:\\GAMES\\SAVE.DAT", "\"V:\\\\GAMES\\\\SAVE.DAT\""},
-        {"\x80" "A\xFF", "\xC3\x87" "A\xC2\xA0", "\"\xC3\x87" "A\xC2\xA0\""},        // the table's first and last
-        {"\x9E\xB0", "\xE2\x82\xA7\xE2\x96\x91", "\"\xE2\x82\xA7\xE2\x96\x91\""},   // three-byte forms
-        {"A\"B\x01", "A\"B\x01", "\"A\\\"B\\u0001\""},
-    };
-    for (const auto &test : cases)
-        EXPECT_TRUE(Cp437ToUtf8(test.fat) == test.utf8 && JsonString(test.fat) == test.json) << test.fat;
 }
 
 // A box gives MutexForCommonData up while it is open (seen under Wine, where
