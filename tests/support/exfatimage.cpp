@@ -21,7 +21,7 @@ ExfatImage::ExfatImage(uint32_t count, unsigned clusterShift, unsigned sectorShi
     bytes.assign(sectors * bytesPerSector, 0);
     static const char jump[] = "\xEB\x76\x90" "EXFAT   ";
     for (int i = 0; i < 11; i++)
-        bytes[i] = (uint8_t)jump[i];
+        bytes.at(i) = (uint8_t)jump[i];
     Put(EX_VolumeLength, sectors, 8);
     Put(EX_FatOffset, fatOffset, 4);
     Put(EX_FatLength, fatLength, 4);
