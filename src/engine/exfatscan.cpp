@@ -38,17 +38,6 @@ const ULONGLONG MaxDirBytes = 0x10000 * SZ_DIRE;
 // Directory data is read in pieces of at most this, up to the end marker.
 const ULONGLONG DirPiece = 16384;
 
-NTSTATUS ReadBytes(ULONGLONG offset, ULONG length, void *destination)
-{
-    IO_STATUS_BLOCK status;
-    LARGE_INTEGER position;
-    position.QuadPart = (LONGLONG)offset;
-    NTSTATUS result = NtReadFile(hVolumes, NULL, NULL, NULL, &status, destination, length, &position, NULL);
-    if (result == 0 && status.Information != length)
-        result = STATUS_END_OF_FILE;
-    return result;
-}
-
 void ShowStatus(const char *where, NTSTATUS status)
 {
     char message[96];
@@ -82,7 +71,7 @@ bool FatNext(DWORD cluster, DWORD *next)
     const ULONGLONG byte = (ULONGLONG)cluster * EX_FAT_ENTRY;
     const ULONGLONG sector = byte >> Boot.sectorShift;
     if (sector != FatSectorRead) {
-        const NTSTATUS status = ReadBytes(FatStart + (sector << Boot.sectorShift), (ULONG)Boot.bytesPerSector,
+        const NTSTATUS status = ReadVolume(FatStart + (sector << Boot.sectorShift), (ULONG)Boot.bytesPerSector,
                                           FatSector.data());
         if (status != 0) {
             FatSectorRead = ~0ull;
@@ -112,7 +101,7 @@ enum RegionResult { REGION_SOUND, REGION_DAMAGED, REGION_REFUSED };
 RegionResult ReadBootRegion(DWORD shift, ULONGLONG at)
 {
     std::vector<BYTE> region((size_t)EX_BOOT_REGION << shift);
-    if (ReadBytes(at << shift, (ULONG)region.size(), region.data()) != 0 || !BootRegionSound(region.data(), shift))
+    if (ReadVolume(at << shift, (ULONG)region.size(), region.data()) != 0 || !BootRegionSound(region.data(), shift))
         return REGION_DAMAGED;
     Boot = DecodeExfatBoot(region.data());
     const ExfatRule broken = BrokenExfatRule(region.data(), Boot);
@@ -130,7 +119,7 @@ bool ReadBoot()
 {
     // The largest sector: a device of 4,096-byte sectors reads no less.
     BYTE first[1u << EX_MAX_SECTOR_SHIFT];
-    if (const NTSTATUS status = ReadBytes(0, sizeof first, first)) {
+    if (const NTSTATUS status = ReadVolume(0, sizeof first, first)) {
         ShowStatus("exFAT boot sector", status);
         return false;
     }
@@ -204,7 +193,7 @@ bool ReadDirectoryData(std::vector<ExfatRun> &runs, std::vector<BYTE> *slots)
                     return true;
                 const size_t from = slots->size();
                 slots->resize(from + (size_t)piece);
-                if (const NTSTATUS status = ReadBytes(ClusterOffset(c) + at, (ULONG)piece, slots->data() + from)) {
+                if (const NTSTATUS status = ReadVolume(ClusterOffset(c) + at, (ULONG)piece, slots->data() + from)) {
                     ShowStatus("exFAT directory", status);
                     NoteSkipped(SKIPPED_UNREADABLE_DIR);
                     slots->resize(clusterStart);
@@ -233,7 +222,7 @@ bool CountFree(const BYTE *root, DWORD rootSlots)
         return Fail("ERROR - exFAT - Allocation bitmap outside the cluster heap");
     const ULONGLONG bytes = (needed + Boot.bytesPerSector - 1) & ~(Boot.bytesPerSector - 1);
     Bitmap.assign((size_t)bytes, 0);
-    if (const NTSTATUS status = ReadBytes(ClusterOffset(first), (ULONG)bytes, Bitmap.data())) {
+    if (const NTSTATUS status = ReadVolume(ClusterOffset(first), (ULONG)bytes, Bitmap.data())) {
         ShowStatus("exFAT allocation bitmap", status);
         return Fail(NULL);
     }
@@ -370,16 +359,8 @@ std::vector<ExfatRun> RootRuns;
 
 DWORD WINAPI ExfatScanThread(LPVOID)
 {
-    WalkCompleted = false;
-    const DWORD wait = WaitForSingleObject(hMutex, MUTEX_WAIT);
-    if (wait != WAIT_OBJECT_0) {
-        ErrorHandling("Error number %ld occured during DirScanThread - WaitForSingleObject - Entry.");
-        if (wait == WAIT_ABANDONED)
-            ReleaseMutex(hMutex);
-        CloseVolume();
-        Terminate();
+    if (!EnterScanThread())
         return 0;
-    }
     const std::string shortRoot = std::string(cDrive) + "\\";
     if (WalkDirectory(RootRuns, 0, "/", shortRoot) != WALK_DONE) {
         CloseVolume();
@@ -452,7 +433,7 @@ bool StartExfatScan()
     // The heap's last sector must be there to be read: a boot sector cannot
     // claim more clusters (and bitmap) than the image holds.
     BYTE probe[4096];
-    if (ReadBytes((Boot.heapEnd - 1) << Boot.sectorShift, (ULONG)Boot.bytesPerSector, probe) != 0)
+    if (ReadVolume((Boot.heapEnd - 1) << Boot.sectorShift, (ULONG)Boot.bytesPerSector, probe) != 0)
         return Fail("ERROR - exFAT - Cluster heap beyond the end of the volume");
     FatStart = ((ULONGLONG)Boot.fatOffset + (ULONGLONG)Boot.activeFat * Boot.fatLength) << Boot.sectorShift;
     FatSector.assign((size_t)Boot.bytesPerSector, 0);
@@ -471,7 +452,7 @@ bool StartExfatScan()
     // The root is read here for its bitmap entry, and again by the walk,
     // which claims its clusters.
     std::vector<BYTE> root((size_t)(Boot.bytesPerCluster < MaxDirBytes ? Boot.bytesPerCluster : MaxDirBytes));
-    if (const NTSTATUS status = ReadBytes(ClusterOffset(Boot.rootCluster), (ULONG)root.size(), root.data())) {
+    if (const NTSTATUS status = ReadVolume(ClusterOffset(Boot.rootCluster), (ULONG)root.size(), root.data())) {
         ShowStatus("exFAT root directory", status);
         return Fail(NULL);
     }

@@ -30,20 +30,6 @@ DWORD DirEntries;
 
 namespace {
 
-// Reads `length` bytes at `offset` of the raw volume. A read that returns
-// fewer bytes than asked (the end of an image) counts as the end of the file,
-// so that nothing ever parses bytes that were not read.
-NTSTATUS ReadVolume(ULONGLONG offset, ULONG length, void *destination)
-{
-    IO_STATUS_BLOCK status;
-    LARGE_INTEGER position;
-    position.QuadPart = (LONGLONG)offset;
-    NTSTATUS result = NtReadFile(hVolumes, NULL, NULL, NULL, &status, destination, length, &position, NULL);
-    if (result == 0 && status.Information != length)
-        result = STATUS_END_OF_FILE;
-    return result;
-}
-
 void FreeBlock(HGLOBAL &block)
 {
     if (block != NULL)
@@ -108,6 +94,17 @@ LPCSTR GeometryFault()
 }
 
 }  // namespace
+
+NTSTATUS ReadVolume(ULONGLONG offset, ULONG length, void *destination)
+{
+    IO_STATUS_BLOCK status;
+    LARGE_INTEGER position;
+    position.QuadPart = (LONGLONG)offset;
+    NTSTATUS result = NtReadFile(hVolumes, NULL, NULL, NULL, &status, destination, length, &position, NULL);
+    if (result == 0 && status.Information != length)
+        result = STATUS_END_OF_FILE;
+    return result;
+}
 
 void PrefetchCluster(DWORD cluster)
 {

@@ -25,6 +25,12 @@ extern DWORD FatSectors;        // all of a FAT12/FAT16 copy; on FAT32 those hol
 extern HGLOBAL hTmp;            // raw entries of the directory about to be loaded
 extern DWORD DirEntries;        // 32-byte slots in hTmp
 
+// Reads `length` bytes at `offset` of the raw volume (hVolumes). A read that
+// returns fewer bytes than asked (the end of an image) counts as the end of
+// the file (STATUS_END_OF_FILE), so that nothing ever parses bytes that were
+// not read. Says nothing; 0 when read.
+NTSTATUS ReadVolume(ULONGLONG offset, ULONG length, void *destination);
+
 // Reads `count` 512-byte sectors from `first` into a new zero-filled block.
 // Returns the block unlocked (the caller frees it), or NULL after showing why.
 // UI thread only: its messages are formatted in cString.

@@ -219,19 +219,25 @@ bool StartDirScanThread()
     return true;
 }
 
-DWORD WINAPI DirScanThread(LPVOID)
+bool EnterScanThread()
 {
     WalkCompleted = false;
     const DWORD wait = WaitForSingleObject(hMutex, MUTEX_WAIT);
-    if (wait != WAIT_OBJECT_0) {
-        // The window must still hear of the end, or it would stay running.
-        ErrorHandling("Error number %ld occured during DirScanThread - WaitForSingleObject - Entry.");
-        if (wait == WAIT_ABANDONED)
-            ReleaseMutex(hMutex);
-        CloseVolume();
-        Terminate();
+    if (wait == WAIT_OBJECT_0)
+        return true;
+    // The window must still hear of the end, or it would stay running.
+    ErrorHandling("Error number %ld occured during DirScanThread - WaitForSingleObject - Entry.");
+    if (wait == WAIT_ABANDONED)
+        ReleaseMutex(hMutex);
+    CloseVolume();
+    Terminate();
+    return false;
+}
+
+DWORD WINAPI DirScanThread(LPVOID)
+{
+    if (!EnterScanThread())
         return 0;
-    }
     bool ended = false;
     WalkCompleted = Walk(&ended);
     if (ended)

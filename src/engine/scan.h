@@ -47,6 +47,11 @@ void ResetStats();
 // thread. False after showing why; nothing is then left open.
 bool StartDirScanThread();
 
+// A scan thread's start: clears WalkCompleted and takes MutexForCommonData.
+// When the wait fails it shows why, closes the volume, posts KIV_END and
+// returns false (the thread then ends at once).
+bool EnterScanThread();
+
 // The scan thread. Always posts KIV_END when it ends.
 DWORD WINAPI DirScanThread(LPVOID);
 
