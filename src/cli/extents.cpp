@@ -15,6 +15,38 @@ DWORD lastDirCluster;
 bool dirCounted;
 DWORD fragmentedDirs;
 
+// The free runs among clusters 2 to TotalClusters + 1, `inUse` telling
+// which are taken: the first of equally long runs is the largest.
+template <typename InUse>
+FreeExtents FreeRuns(InUse inUse)
+{
+    FreeExtents free = {0, {0, 0}};
+    ClusterRun current = {0, 0};
+    for (DWORD cluster = 2; cluster - 2 < TotalClusters; cluster++) {
+        if (inUse(cluster)) {
+            current.clusters = 0;
+            continue;
+        }
+        if (current.clusters == 0) {
+            current.cluster = cluster;
+            free.count++;
+        }
+        if (++current.clusters > free.largest.clusters)
+            free.largest = current;
+    }
+    return free;
+}
+
+// Free runs by a FAT image of `Bits`-bit entries: a cluster is free when its
+// entry is 0; one whose entry the image does not hold (past its first
+// `entries`) counts as in use. One loop per width, so that the entry is read
+// without asking the width each time.
+template <DWORD Bits>
+FreeExtents FatFreeRuns(const BYTE *fat, ULONGLONG entries)
+{
+    return FreeRuns([fat, entries](DWORD cluster) { return cluster >= entries || FatEntryAt(fat, Bits, cluster) != 0; });
+}
+
 }  // namespace
 
 RunPlace PlaceOf(const ClusterRun &run, ULONGLONG volumeStart)
@@ -48,26 +80,16 @@ std::vector<ClusterRun> FileRuns(const BYTE *entry, DWORD clusters)
 
 FreeExtents CountFreeExtents()
 {
-    FreeExtents free = {0, {0, 0}};
-    const BYTE *fat = ExfatVolume ? NULL : (const BYTE *)GlobalLock(hFat);
-    if (fat == NULL && !ExfatVolume)
-        return free;
-    ClusterRun current = {0, 0};
-    for (DWORD cluster = 2; cluster - 2 < TotalClusters; cluster++) {
-        // exFAT: free by the allocation bitmap.
-        if (ExfatVolume ? ExfatClusterInUse(cluster) : NextCluster(fat, cluster) != 0) {
-            current.clusters = 0;
-            continue;
-        }
-        if (current.clusters == 0) {
-            current.cluster = cluster;
-            free.count++;
-        }
-        if (++current.clusters > free.largest.clusters)
-            free.largest = current;
-    }
-    if (fat != NULL)
-        GlobalUnlock(hFat);
+    if (ExfatVolume)   // free by the allocation bitmap
+        return FreeRuns(ExfatClusterInUse);
+    const BYTE *fat = (const BYTE *)GlobalLock(hFat);
+    if (fat == NULL)
+        return {0, {0, 0}};
+    const ULONGLONG entries = FatEntriesIn((ULONGLONG)FatSectors * SECTOR_SIZE, FatBits);
+    const FreeExtents free = FatBits == 32   ? FatFreeRuns<32>(fat, entries)
+                             : FatBits == 16 ? FatFreeRuns<16>(fat, entries)
+                                             : FatFreeRuns<12>(fat, entries);
+    GlobalUnlock(hFat);
     return free;
 }
 
